@@ -1,0 +1,81 @@
+#include "app/lifecycle.h"
+
+#include "app/restore.h"
+#include "app/version.h"
+#include "app/window_position.h"
+#include "dds/number_text.h"
+
+namespace veloxa::app {
+
+QString revisionText()
+{
+    return QStringLiteral("Rev:%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+}
+
+Lifecycle::Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
+    : m_form(form)
+    , m_store(store)
+    , m_endProgram(std::move(endProgram))
+{
+    QObject::connect(&form, &FormMain::unloading, [this] { shutDown(); });
+}
+
+void Lifecycle::startUp()
+{
+    m_form.show();
+    m_form.lblRev->setText(revisionText());
+    m_form.lblRev->adjustSize();
+    restorePosition();
+    restoreSettings(m_form, m_store);
+    setDestination();
+    m_form.lockControls().contrastChange();
+    m_form.lockControls().gainChange();
+    m_form.tmrHB->start();
+}
+
+void Lifecycle::restorePosition()
+{
+    const ScreenFacts screens = currentScreens();
+    const QRect frame = m_form.frameGeometry();
+    const StoredPosition stored = acceptedPosition(m_store, screens, frame.size());
+    if (!stored.left && !stored.top)
+        return;
+    QRect moved = frame;
+    moved.moveTo(stored.left.value_or(frame.left()), stored.top.value_or(frame.top()));
+    // A position that passes the checks but leaves the title bar on no screen
+    // that exists now would lose the window: keep the system's placement.
+    if (!titleBarReachable(moved, screens.screens))
+        return;
+    m_form.move(moved.topLeft());
+}
+
+void Lifecycle::setDestination()
+{
+    const double port = numbers::roundHalfEven(dds::leading(m_form.txtPort->text()));
+    if (!(port >= 0 && port <= 65535))
+        return;
+    m_form.Enet.setDestination(m_form.txtIP->text(), static_cast<int>(port));
+}
+
+void Lifecycle::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+
+    m_form.Enet.close();
+    const double twipsPerPixel = currentScreens().twipsPerPixel;
+    const QPoint position = m_form.frameGeometry().topLeft();
+    m_store.write(settings::names::Left, QString::number(std::lround(position.x() * twipsPerPixel)));
+    m_store.write(settings::names::Top, QString::number(std::lround(position.y() * twipsPerPixel)));
+    m_store.write(settings::names::IpAddress, m_form.txtIP->text());
+    m_store.write(settings::names::Frequency, m_form.txtFreq->text());
+    m_store.write(settings::names::SystemClock, m_form.txtSysClk->text());
+    m_store.write(settings::names::Polarity,
+                  m_form.optDdsPolarity->isSelected(0) ? QStringLiteral("True") : QStringLiteral("False"));
+    m_form.tmrHB->stop();
+    if (m_endProgram)
+        m_endProgram();
+}
+
+} // namespace veloxa::app

@@ -1,0 +1,40 @@
+#include "app/form_main.h"
+#include "app/lifecycle.h"
+#include "app/polite_end.h"
+#include "app/single_copy.h"
+#include "app/version.h"
+#include "link/udp_channel.h"
+#include "settings/qsettings_store.h"
+
+#include <QApplication>
+#include <QLockFile>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("veloxa2-gui"));
+    QApplication::setApplicationVersion(QLatin1String(veloxa::app::kVersionText));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    // Only one copy runs: a second one ends here, before any window, store
+    // access or datagram.
+    QLockFile singleCopy(veloxa::app::singleCopyLockPath());
+    singleCopy.setStaleLockTime(0);
+    if (!singleCopy.tryLock(0))
+        return 0;
+
+    veloxa::settings::QSettingsStore store;
+    veloxa::link::UdpChannel channel;
+    veloxa::link::SteadyClock clock;
+    veloxa::app::FormMain form(channel, store, clock);
+    veloxa::app::Lifecycle lifecycle(form, store, [] { QCoreApplication::quit(); });
+
+    veloxa::app::PoliteEnd politeEnd;
+    QObject::connect(&politeEnd, &veloxa::app::PoliteEnd::requested, &form, &QWidget::close);
+    // Whatever ends the event loop (the desktop session ending included), the
+    // settings are stored; shut-down runs only once.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&lifecycle] { lifecycle.shutDown(); });
+
+    lifecycle.startUp();
+    return QApplication::exec();
+}

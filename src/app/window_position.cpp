@@ -1,0 +1,60 @@
+#include "app/window_position.h"
+
+#include "numbers/numbers.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace veloxa::app {
+
+ScreenFacts currentScreens()
+{
+    ScreenFacts facts;
+    if (QScreen *primary = QGuiApplication::primaryScreen()) {
+        facts.primarySize = primary->geometry().size();
+        if (primary->logicalDotsPerInchX() > 0)
+            facts.twipsPerPixel = 1440.0 / primary->logicalDotsPerInchX();
+    }
+    for (QScreen *screen : QGuiApplication::screens())
+        facts.screens.append(screen->availableGeometry());
+    return facts;
+}
+
+StoredPosition acceptedPosition(const settings::SettingsStore &store, const ScreenFacts &screens, QSize outerSize)
+{
+    // The checks compare in single precision, in twips; the factor 2 applies
+    // to the width only.
+    const auto twips = [&](int pixels) { return static_cast<float>(pixels * screens.twipsPerPixel); };
+    const float screenWidth = twips(screens.primarySize.width());
+    const float screenHeight = twips(screens.primarySize.height());
+    const float windowWidth = twips(outerSize.width());
+    const float windowHeight = twips(outerSize.height());
+
+    const auto accepted = [&](const QString &name, float upperBound) -> std::optional<int> {
+        const settings::ReadResult stored = store.read(name);
+        if (!stored.found)
+            return std::nullopt;
+        const auto v = static_cast<float>(numbers::leadingNumber(stored.text.toStdString()));
+        if (!(v > 0.0f && v < upperBound))
+            return std::nullopt;
+        return static_cast<int>(numbers::roundHalfEven(v / screens.twipsPerPixel));
+    };
+
+    StoredPosition position;
+    position.left = accepted(settings::names::Left, 2.0f * screenWidth - windowWidth);
+    position.top = accepted(settings::names::Top, screenHeight - windowHeight);
+    return position;
+}
+
+bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip)
+{
+    const QRect titleBar(frame.left(), frame.top(), frame.width(), 20);
+    for (const QRect &screen : screens) {
+        const QRect onScreen = titleBar.intersected(screen);
+        if (onScreen.width() >= grip && onScreen.height() > 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace veloxa::app

@@ -1,0 +1,36 @@
+#pragma once
+// Where the window comes back on the screen: stored in twips, checked
+// against the primary screen, and never put where its title bar cannot be
+// reached (a monitor that was there last time may be gone).
+
+#include "settings/store.h"
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <optional>
+
+namespace veloxa::app {
+
+struct ScreenFacts {
+    QSize primarySize;          // pixels
+    double twipsPerPixel = 15;  // 1440 / logical dots per inch
+    QList<QRect> screens;       // every screen's available area, pixels
+};
+
+ScreenFacts currentScreens();
+
+// The stored left and top edges (twips) that pass their checks, as pixels.
+struct StoredPosition {
+    std::optional<int> left;
+    std::optional<int> top;
+};
+
+StoredPosition acceptedPosition(const settings::SettingsStore &store, const ScreenFacts &screens, QSize outerSize);
+
+// True when a strip of the title bar at least `grip` pixels wide lies on some screen.
+bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip = 40);
+
+} // namespace veloxa::app

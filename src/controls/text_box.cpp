@@ -1,0 +1,68 @@
+#include "controls/text_box.h"
+
+#include <QKeyEvent>
+#include <QValidator>
+
+namespace veloxa::controls {
+namespace {
+
+// Refuses a user edit that would leave more characters than the limit and
+// more than the box holds now, so a longer text assigned by the program can
+// still be shortened. (QLineEdit::setMaxLength would also cut assigned text.)
+class CharacterLimit final : public QValidator {
+public:
+    CharacterLimit(const TextBox *box, int limit)
+        : QValidator(const_cast<TextBox *>(box))
+        , m_box(box)
+        , m_limit(limit)
+    {
+    }
+
+    State validate(QString &input, int &) const override
+    {
+        if (input.size() > m_limit && input.size() > m_box->text().size())
+            return Invalid;
+        return Acceptable;
+    }
+
+private:
+    const TextBox *m_box;
+    int m_limit;
+};
+
+} // namespace
+
+TextBox::TextBox(const QString &text, QWidget *parent)
+    : QLineEdit(text, parent)
+{
+    connect(this, &QLineEdit::textChanged, this, &TextBox::changed);
+}
+
+void TextBox::assign(const QString &newText)
+{
+    if (newText == text())
+        emit changed(); // QLineEdit stays silent when the text is the same
+    else
+        setText(newText);
+}
+
+void TextBox::setCharacterLimit(int limit)
+{
+    m_limit = limit;
+    setValidator(limit > 0 ? new CharacterLimit(this, limit) : nullptr);
+}
+
+void TextBox::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    emit focusLost();
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        emit enterPressed();
+    QLineEdit::keyPressEvent(event);
+}
+
+} // namespace veloxa::controls

@@ -1,0 +1,61 @@
+#include "dds/system_clock.h"
+
+#include "dds/number_text.h"
+
+#include <cmath>
+
+namespace veloxa::dds {
+
+namespace {
+
+// Rule 1: a text that is not a number as a whole, or whose whole reading
+// differs from its leading number, becomes the magnitude of its leading number.
+std::optional<QString> notANumberCorrection(const QString &text)
+{
+    const auto value = whole(text);
+    const double leadingValue = leading(text);
+    if (!value || *value != leadingValue)
+        return written(std::fabs(leadingValue));
+    return std::nullopt;
+}
+
+// Rule 2: above 1000 becomes "1000".
+std::optional<QString> capCorrection(const QString &text)
+{
+    if (leading(text) > kClockMaxMHz)
+        return QStringLiteral("1000");
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> clockLowerBoundCorrection(const QString &text)
+{
+    if (leading(text) < kClockMinMHz)
+        return QStringLiteral("100");
+    return std::nullopt;
+}
+
+SystemClockEntry::SystemClockEntry(controls::TextBox &clock)
+    : m_clock(clock)
+{
+    QObject::connect(&clock, &controls::TextBox::changed, [this] { clockRules(); });
+    QObject::connect(&clock, &controls::TextBox::focusLost, [this] { lowerBoundRule(); });
+}
+
+void SystemClockEntry::clockRules()
+{
+    // Each step reads the box anew: a correction re-runs these rules nested.
+    if (auto corrected = notANumberCorrection(m_clock.text()))
+        m_clock.assign(*corrected);
+    if (auto corrected = capCorrection(m_clock.text()))
+        m_clock.assign(*corrected);
+}
+
+void SystemClockEntry::lowerBoundRule()
+{
+    if (auto corrected = clockLowerBoundCorrection(m_clock.text()))
+        m_clock.assign(*corrected);
+}
+
+} // namespace veloxa::dds

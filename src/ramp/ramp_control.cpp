@@ -1,0 +1,47 @@
+#include "ramp/ramp_control.h"
+
+#include "dds/number_text.h"
+#include "dds/tuning_word.h"
+
+namespace veloxa::ramp {
+
+std::optional<link::Datagram> buildRampStartCommand(const QString &stepText, const QString &rateText,
+                                                    const QString &stopText, const QString &clockText)
+{
+    const auto stopFtw = dds::tuningWordFromTexts(stopText, clockText);
+    const auto step = dds::whole(stepText);
+    const auto rate = dds::whole(rateText);
+    if (!stopFtw || !step || !rate)
+        return std::nullopt;
+    return link::rampStartCommand(*step, *rate, *stopFtw);
+}
+
+RampControl::RampControl(const controls::TextBox &rate, const controls::TextBox &step, controls::TextBox &stop,
+                         const controls::TextBox &clock, QAbstractButton &start, QAbstractButton &stopButton,
+                         link::Channel &channel, dds::LockControls &lock)
+    : m_rate(rate)
+    , m_step(step)
+    , m_stop(stop)
+    , m_clock(clock)
+    , m_channel(channel)
+    , m_lock(lock)
+{
+    QObject::connect(&start, &QAbstractButton::clicked, [this] { rampStart(); });
+    QObject::connect(&stop, &controls::TextBox::enterPressed, [this] { rampStart(); });
+    QObject::connect(&stopButton, &QAbstractButton::clicked, [this] { rampStop(); });
+}
+
+bool RampControl::rampStart()
+{
+    const auto datagram = buildRampStartCommand(m_step.text(), m_rate.text(), m_stop.text(), m_clock.text());
+    if (!datagram || !m_channel.send(*datagram))
+        return false;
+    return m_lock.polarityRepeat();
+}
+
+bool RampControl::rampStop()
+{
+    return m_channel.send(link::rampStopCommand());
+}
+
+} // namespace veloxa::ramp

@@ -1,0 +1,34 @@
+#pragma once
+// The ramp's rate, step and stop frequency boxes: each kept within what the
+// ramp-start command can carry, and stored on every change.
+
+#include "controls/text_box.h"
+#include "settings/store.h"
+
+namespace veloxa::ramp {
+
+inline constexpr double kMaxRate = 65535.0;       // a 2-byte word
+inline constexpr double kMaxStep = 4294967295.0;  // a 4-byte word
+
+class RampParameters {
+public:
+    RampParameters(controls::TextBox &rate, controls::TextBox &step, controls::TextBox &stop,
+                   const controls::TextBox &clock, settings::SettingsStore &store);
+
+    void rateRules();
+    void stepRules();
+    void stopRules();
+    // An emptied rate or step box becomes "0" when it loses the focus.
+    static void emptyBoxRule(controls::TextBox &box);
+
+private:
+    void wholeNumberRules(controls::TextBox &box, double largest, const QString &settingName);
+
+    controls::TextBox &m_rate;
+    controls::TextBox &m_step;
+    controls::TextBox &m_stop;
+    const controls::TextBox &m_clock;
+    settings::SettingsStore &m_store;
+};
+
+} // namespace veloxa::ramp
