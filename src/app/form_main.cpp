@@ -113,7 +113,23 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
     txtFreq->setFocus();
 }
 
-FormMain::~FormMain() = default;
+FormMain::~FormMain()
+{
+    detachHandlers();
+}
+
+void FormMain::detachHandlers()
+{
+    m_wiring.reset();
+    m_linkSupervisor.reset();
+    m_linkView.reset();
+    m_sequence.reset();
+    m_rampControl.reset();
+    m_rampParameters.reset();
+    m_frequency.reset();
+    m_systemClock.reset();
+    m_lock.reset();
+}
 
 void FormMain::createControls()
 {
@@ -153,20 +169,20 @@ void FormMain::createControls()
     cmdRampStart = button(QStringLiteral("Start 0xAC"), rampFrame, "cmdRampStart", QRect(6, 100, 79, 24));
     cmdRampStop = button(QStringLiteral("Stop 0xAB"), rampFrame, "cmdRampStop", QRect(90, 100, 79, 24));
 
-    cmdSeqClear = button(QStringLiteral("Clear Sequence 0xC0"), sequenceFrame, "cmdSeqClear", QRect(5, 16, 165, 22),
+    cmdSeqClear = button(QStringLiteral("Clear Sequence 0xC0"), sequenceFrame, "cmdSeqClear", QRect(3, 16, 169, 22),
                          QStringLiteral("Clear the command sequence"));
     cmdSeqFreq = button(QStringLiteral("Add Frequency 0xC1 A5..."), sequenceFrame, "cmdSeqFreq",
-                        QRect(5, 40, 165, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
-    cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), sequenceFrame, "cmdSeqRamp", QRect(5, 64, 165, 22),
+                        QRect(3, 40, 169, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
+    cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), sequenceFrame, "cmdSeqRamp", QRect(3, 64, 169, 22),
                         QStringLiteral("Add the indicated ramp to the command sequence"));
     cmdSeqAdwin = button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), sequenceFrame, "cmdSeqAdwin",
-                         QRect(5, 88, 165, 22),
+                         QRect(3, 88, 169, 22),
                          QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
                                         "ADWin before executing next command in command sequence"));
     cmdSeqExecute = button(QStringLiteral("Execute Sequence 0xC4"), sequenceFrame, "cmdSeqExecute",
-                           QRect(5, 118, 165, 22));
+                           QRect(3, 118, 169, 22));
     cmdSeqRestart = button(QStringLiteral("Restart Sequence 0xC5"), sequenceFrame, "cmdSeqRestart",
-                           QRect(5, 142, 165, 22));
+                           QRect(3, 142, 169, 22));
 
     txtIP = textBox(QStringLiteral("192.168.1.133"), ipFrame, "txtIP", QRect(8, 18, 96, 22),
                     QStringLiteral("The unit's IP address"));
@@ -213,13 +229,15 @@ void FormMain::wireControls(settings::SettingsStore &store, const link::Monotoni
                                   *cmdSeqRestart},
         sequence::SequenceSources{*txtFreq, *txtSysClk, *txtRampRate, *txtRampStep, *txtStopFreq}, Enet);
 
-    connect(cmdDdsReg, &QPushButton::clicked, this, [this] { Enet.send(link::registerDumpCommand()); });
+    m_wiring = std::make_unique<QObject>();
+    QObject *wiring = m_wiring.get();
+    connect(cmdDdsReg, &QPushButton::clicked, wiring, [this] { Enet.send(link::registerDumpCommand()); });
 
     m_linkView = std::make_unique<LinkView>(*txtIP, *cmdHb, *m_lock);
     m_linkSupervisor = std::make_unique<link::LinkSupervisor>(Enet, clock, *m_linkView);
-    connect(cmdHb, &QPushButton::clicked, this, [this] { m_linkView->toggleHeartbeat(); });
-    connect(tmrHB, &QTimer::timeout, this, [this] { m_linkSupervisor->tick(); });
-    connect(&Enet, &link::Channel::arrived, this, [this] { m_linkSupervisor->arrival(); });
+    connect(cmdHb, &QPushButton::clicked, wiring, [this] { m_linkView->toggleHeartbeat(); });
+    connect(tmrHB, &QTimer::timeout, wiring, [this] { m_linkSupervisor->tick(); });
+    connect(&Enet, &link::Channel::arrived, wiring, [this] { m_linkSupervisor->arrival(); });
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

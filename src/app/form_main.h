@@ -70,6 +70,12 @@ public:
     link::Channel &Enet;
 
     dds::LockControls &lockControls() { return *m_lock; }
+    link::LinkSupervisor &linkSupervisor() { return *m_linkSupervisor; }
+
+    // From here on no event of any control is handled: shut-down calls it
+    // after storing the settings, and the window before it is destroyed.
+    void detachHandlers();
+    bool handlersAttached() const { return m_wiring != nullptr; }
 
 signals:
     // The user closes the window (or the program is asked to end).
@@ -82,6 +88,7 @@ private:
     void createControls();
     void wireControls(settings::SettingsStore &store, const link::MonotonicClock &clock);
 
+    std::unique_ptr<QObject> m_wiring; // context of the window's own connections
     std::unique_ptr<dds::LockControls> m_lock;
     std::unique_ptr<dds::SystemClockEntry> m_systemClock;
     std::unique_ptr<dds::FrequencyEntry> m_frequency;

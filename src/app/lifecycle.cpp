@@ -74,6 +74,7 @@ void Lifecycle::shutDown()
     m_store.write(settings::names::Polarity,
                   m_form.optDdsPolarity->isSelected(0) ? QStringLiteral("True") : QStringLiteral("False"));
     m_form.tmrHB->stop();
+    m_form.detachHandlers();
     if (m_endProgram)
         m_endProgram();
 }

@@ -20,7 +20,9 @@ public:
 
     State validate(QString &input, int &) const override
     {
-        if (input.size() > m_limit && input.size() > m_box->text().size())
+        // QLineEdit validates after applying the edit, so compare with the
+        // text the box held before it.
+        if (input.size() > m_limit && input.size() > m_box->textBeforeEdit().size())
             return Invalid;
         return Acceptable;
     }
@@ -34,8 +36,12 @@ private:
 
 TextBox::TextBox(const QString &text, QWidget *parent)
     : QLineEdit(text, parent)
+    , m_textBeforeEdit(text)
 {
-    connect(this, &QLineEdit::textChanged, this, &TextBox::changed);
+    connect(this, &QLineEdit::textChanged, this, [this](const QString &now) {
+        m_textBeforeEdit = now;
+        emit changed();
+    });
 }
 
 void TextBox::assign(const QString &newText)

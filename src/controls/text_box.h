@@ -24,6 +24,8 @@ public:
     // 0: no limit.
     void setCharacterLimit(int limit);
     int characterLimit() const { return m_limit; }
+    // The text before the edit now being made (the text itself while no edit runs).
+    const QString &textBeforeEdit() const { return m_textBeforeEdit; }
 
 signals:
     void changed();
@@ -36,6 +38,7 @@ protected:
 
 private:
     int m_limit = 0;
+    QString m_textBeforeEdit;
 };
 
 } // namespace veloxa::controls

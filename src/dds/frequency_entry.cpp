@@ -21,9 +21,9 @@ FrequencyEntry::FrequencyEntry(controls::TextBox &frequency, const controls::Tex
     , m_channel(channel)
     , m_lock(lock)
 {
-    QObject::connect(&frequency, &controls::TextBox::changed, [this] { frequencyChanged(); });
-    QObject::connect(&frequency, &controls::TextBox::enterPressed, [this] { frequencyUpdate(); });
-    QObject::connect(&update, &QAbstractButton::clicked, [this] { frequencyUpdate(); });
+    connect(&frequency, &controls::TextBox::changed, this, [this] { frequencyChanged(); });
+    connect(&frequency, &controls::TextBox::enterPressed, this, [this] { frequencyUpdate(); });
+    connect(&update, &QAbstractButton::clicked, this, [this] { frequencyUpdate(); });
 }
 
 void FrequencyEntry::frequencyChanged()

@@ -16,7 +16,7 @@ namespace veloxa::dds {
 // 31.25 MHz (negative values included), "(3.2GHz)" from 31.25 MHz up.
 QString laserOffsetCaption(double ddsMHz);
 
-class FrequencyEntry {
+class FrequencyEntry : public QObject {
 public:
     FrequencyEntry(controls::TextBox &frequency, const controls::TextBox &clock, QLabel &laserFrequency,
                    QAbstractButton &update, link::Channel &channel, LockControls &lock);

@@ -10,10 +10,10 @@ LockControls::LockControls(controls::OptionGroup &polarity, controls::OptionGrou
     , m_channel(channel)
     , m_store(store)
 {
-    QObject::connect(&polarity, &controls::OptionGroup::clicked, [this](int index) { polarityOperation(index); });
-    QObject::connect(&power, &controls::OptionGroup::clicked, [this](int index) { powerOperation(index); });
-    QObject::connect(&contrast, &QSlider::valueChanged, [this] { contrastChange(); });
-    QObject::connect(&gain, &QSlider::valueChanged, [this] { gainChange(); });
+    connect(&polarity, &controls::OptionGroup::clicked, this, [this](int index) { polarityOperation(index); });
+    connect(&power, &controls::OptionGroup::clicked, this, [this](int index) { powerOperation(index); });
+    connect(&contrast, &QSlider::valueChanged, this, [this] { contrastChange(); });
+    connect(&gain, &QSlider::valueChanged, this, [this] { gainChange(); });
 }
 
 bool LockControls::polarityOperation(int index)

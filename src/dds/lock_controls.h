@@ -10,7 +10,7 @@
 
 namespace veloxa::dds {
 
-class LockControls {
+class LockControls : public QObject {
 public:
     LockControls(controls::OptionGroup &polarity, controls::OptionGroup &power, controls::Slider &contrast,
                  controls::Slider &gain, link::Channel &channel, settings::SettingsStore &store);

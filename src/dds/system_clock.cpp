@@ -39,8 +39,8 @@ std::optional<QString> clockLowerBoundCorrection(const QString &text)
 SystemClockEntry::SystemClockEntry(controls::TextBox &clock)
     : m_clock(clock)
 {
-    QObject::connect(&clock, &controls::TextBox::changed, [this] { clockRules(); });
-    QObject::connect(&clock, &controls::TextBox::focusLost, [this] { lowerBoundRule(); });
+    connect(&clock, &controls::TextBox::changed, this, [this] { clockRules(); });
+    connect(&clock, &controls::TextBox::focusLost, this, [this] { lowerBoundRule(); });
 }
 
 void SystemClockEntry::clockRules()

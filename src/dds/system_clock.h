@@ -16,7 +16,7 @@ inline constexpr double kClockMinMHz = 100.0;
 // The lower-bound rule: "100" for a text whose leading number is below 100.
 std::optional<QString> clockLowerBoundCorrection(const QString &text);
 
-class SystemClockEntry {
+class SystemClockEntry : public QObject {
 public:
     explicit SystemClockEntry(controls::TextBox &clock);
 

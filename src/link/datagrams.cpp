@@ -84,7 +84,14 @@ Datagram powerCommand(int index)
     return datagram;
 }
 
-std::optional<Datagram> polarityCommand(int index) { return withByte(opcode::Polarity, index); }
+std::optional<Datagram> polarityCommand(int index)
+{
+    // There are two options, "+" (index 0) and "--" (index 1); the byte is the
+    // index, and no other byte is a polarity the unit knows.
+    if (index != 0 && index != 1)
+        return std::nullopt;
+    return withByte(opcode::Polarity, index);
+}
 
 std::optional<Datagram> gainCommand(int position)
 {

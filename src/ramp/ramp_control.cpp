@@ -26,9 +26,9 @@ RampControl::RampControl(const controls::TextBox &rate, const controls::TextBox 
     , m_channel(channel)
     , m_lock(lock)
 {
-    QObject::connect(&start, &QAbstractButton::clicked, [this] { rampStart(); });
-    QObject::connect(&stop, &controls::TextBox::enterPressed, [this] { rampStart(); });
-    QObject::connect(&stopButton, &QAbstractButton::clicked, [this] { rampStop(); });
+    connect(&start, &QAbstractButton::clicked, this, [this] { rampStart(); });
+    connect(&stop, &controls::TextBox::enterPressed, this, [this] { rampStart(); });
+    connect(&stopButton, &QAbstractButton::clicked, this, [this] { rampStop(); });
 }
 
 bool RampControl::rampStart()

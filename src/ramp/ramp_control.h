@@ -18,7 +18,7 @@ namespace veloxa::ramp {
 std::optional<link::Datagram> buildRampStartCommand(const QString &stepText, const QString &rateText,
                                                     const QString &stopText, const QString &clockText);
 
-class RampControl {
+class RampControl : public QObject {
 public:
     RampControl(const controls::TextBox &rate, const controls::TextBox &step, controls::TextBox &stop,
                 const controls::TextBox &clock, QAbstractButton &start, QAbstractButton &stopButton,

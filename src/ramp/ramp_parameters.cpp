@@ -19,11 +19,11 @@ RampParameters::RampParameters(controls::TextBox &rate, controls::TextBox &step,
     , m_clock(clock)
     , m_store(store)
 {
-    QObject::connect(&rate, &controls::TextBox::changed, [this] { rateRules(); });
-    QObject::connect(&step, &controls::TextBox::changed, [this] { stepRules(); });
-    QObject::connect(&stop, &controls::TextBox::changed, [this] { stopRules(); });
-    QObject::connect(&rate, &controls::TextBox::focusLost, [this] { emptyBoxRule(m_rate); });
-    QObject::connect(&step, &controls::TextBox::focusLost, [this] { emptyBoxRule(m_step); });
+    connect(&rate, &controls::TextBox::changed, this, [this] { rateRules(); });
+    connect(&step, &controls::TextBox::changed, this, [this] { stepRules(); });
+    connect(&stop, &controls::TextBox::changed, this, [this] { stopRules(); });
+    connect(&rate, &controls::TextBox::focusLost, this, [this] { emptyBoxRule(m_rate); });
+    connect(&step, &controls::TextBox::focusLost, this, [this] { emptyBoxRule(m_step); });
 }
 
 void RampParameters::rateRules()

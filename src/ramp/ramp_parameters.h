@@ -10,7 +10,7 @@ namespace veloxa::ramp {
 inline constexpr double kMaxRate = 65535.0;       // a 2-byte word
 inline constexpr double kMaxStep = 4294967295.0;  // a 4-byte word
 
-class RampParameters {
+class RampParameters : public QObject {
 public:
     RampParameters(controls::TextBox &rate, controls::TextBox &step, controls::TextBox &stop,
                    const controls::TextBox &clock, settings::SettingsStore &store);

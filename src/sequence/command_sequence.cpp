@@ -10,12 +10,12 @@ CommandSequence::CommandSequence(const SequenceButtons &buttons, const SequenceS
     : m_sources(sources)
     , m_channel(channel)
 {
-    QObject::connect(&buttons.clear, &QAbstractButton::clicked, [this] { clear(); });
-    QObject::connect(&buttons.addFrequency, &QAbstractButton::clicked, [this] { addFrequency(); });
-    QObject::connect(&buttons.addRamp, &QAbstractButton::clicked, [this] { addRamp(); });
-    QObject::connect(&buttons.addAdwinWait, &QAbstractButton::clicked, [this] { addAdwinWait(); });
-    QObject::connect(&buttons.execute, &QAbstractButton::clicked, [this] { execute(); });
-    QObject::connect(&buttons.restart, &QAbstractButton::clicked, [this] { restart(); });
+    connect(&buttons.clear, &QAbstractButton::clicked, this, [this] { clear(); });
+    connect(&buttons.addFrequency, &QAbstractButton::clicked, this, [this] { addFrequency(); });
+    connect(&buttons.addRamp, &QAbstractButton::clicked, this, [this] { addRamp(); });
+    connect(&buttons.addAdwinWait, &QAbstractButton::clicked, this, [this] { addAdwinWait(); });
+    connect(&buttons.execute, &QAbstractButton::clicked, this, [this] { execute(); });
+    connect(&buttons.restart, &QAbstractButton::clicked, this, [this] { restart(); });
 }
 
 bool CommandSequence::clear()

@@ -26,7 +26,7 @@ struct SequenceSources {
     const controls::TextBox &stop;
 };
 
-class CommandSequence {
+class CommandSequence : public QObject {
 public:
     CommandSequence(const SequenceButtons &buttons, const SequenceSources &sources, link::Channel &channel);
 

@@ -3,6 +3,7 @@
 // clock: what the widget tests drive.
 
 #include "app/form_main.h"
+#include "app/link_view.h"
 #include "app/lifecycle.h"
 #include "link/recording_channel.h"
 #include "settings/memory_store.h"
@@ -51,6 +52,25 @@ struct PanelHarness {
     }
 
     QString sentHex() const { return hexList(channel.sent); }
+
+    // Replace a box's text the way a user does: focus, select all, then type
+    // key by key (the first key replaces the selection); an empty text is a
+    // Delete. Every keystroke runs the box's change handling.
+    static void typeInto(QLineEdit *box, const QString &text)
+    {
+        box->setFocus();
+        box->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(box, Qt::Key_Delete);
+        else
+            QTest::keyClicks(box, text);
+    }
+
+    // Clicks a control the way a user does; a box that had the focus loses it first.
+    static void click(QWidget *control)
+    {
+        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+    }
 };
 
 } // namespace veloxa::test

@@ -1,0 +1,263 @@
+// The six command-sequence buttons, clicked on the real window: one datagram
+// per click, byte for byte, built from the boxes as they stand, nothing sent
+// when an entry cannot be built, and never a polarity command after it.
+
+#include "support/panel_harness.h"
+#include "support/typing.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace veloxa;
+using test::bytes;
+
+namespace {
+
+using Writes = QList<QPair<QString, QString>>;
+
+// The ramp entry of the initial texts: step 1, rate 1, stop 15 MHz, clock 1000 MHz.
+const char *const kInitialRampEntry = "C1 AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03";
+
+} // namespace
+
+class TestSequence : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::PanelHarness> h;
+
+    QPushButton *button(const QString &name) const { return h->form->findChild<QPushButton *>(name); }
+
+    void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton); }
+
+    // Every box the sequence reads, and the one it must not touch.
+    QString boxTexts() const
+    {
+        return QStringList{h->form->txtFreq->text(), h->form->txtSysClk->text(), h->form->txtRampRate->text(),
+                           h->form->txtRampStep->text(), h->form->txtStopFreq->text()}
+            .join(QLatin1Char('|'));
+    }
+
+    // Types the clock over its selected text and leaves the box, so its own
+    // rules (the lower bound included) have run.
+    void setClock(const QString &text)
+    {
+        QVERIFY(test::typeOver(h->form->txtSysClk, text));
+        QVERIFY(test::moveFocusTo(h->form->cmdSeqClear));
+        QCOMPARE(h->form->txtSysClk->text(), text);
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<test::PanelHarness>();
+        h->startAndClear();
+        QVERIFY(!QTest::currentTestFailed());
+        // No heartbeat among the datagrams a test looks at.
+        h->form->tmrHB->stop();
+        QVERIFY(QTest::qWaitForWindowActive(h->form.get()));
+        h->clear();
+    }
+
+    void cleanup() { h.reset(); }
+
+    // Each button sends its one datagram per click; a second click sends it
+    // again. The add buttons send no polarity command after the entry, also
+    // with "--" selected, and no button stores anything or changes a box.
+    void buttonSendsItsDatagram_data()
+    {
+        QTest::addColumn<QString>("buttonName");
+        QTest::addColumn<QString>("frequency"); // typed into txtFreq first; empty leaves "12.34"
+        QTest::addColumn<bool>("minusPolarity");
+        QTest::addColumn<QByteArray>("datagram");
+
+        QTest::newRow("clear") << "cmdSeqClear" << "" << false << bytes("C0");
+        QTest::newRow("add frequency 12.34") << "cmdSeqFreq" << "" << false << bytes("C1 A5 00 D8 B6 28 03");
+        QTest::newRow("add frequency typed 12.34") << "cmdSeqFreq" << "12.34" << false
+                                                   << bytes("C1 A5 00 D8 B6 28 03");
+        QTest::newRow("add frequency -12.34") << "cmdSeqFreq" << "-12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
+        QTest::newRow("add frequency, letters only") << "cmdSeqFreq" << "abc" << false
+                                                     << bytes("C1 A5 00 00 00 00 00");
+        QTest::newRow("add frequency 500") << "cmdSeqFreq" << "500" << false << bytes("C1 A5 00 00 00 00 80");
+        QTest::newRow("add frequency, polarity --") << "cmdSeqFreq" << "" << true << bytes("C1 A5 00 D8 B6 28 03");
+        QTest::newRow("add ramp") << "cmdSeqRamp" << "" << false << bytes(kInitialRampEntry);
+        QTest::newRow("add ramp, polarity --") << "cmdSeqRamp" << "" << true << bytes(kInitialRampEntry);
+        QTest::newRow("add wait for ADwin") << "cmdSeqAdwin" << "" << false << bytes("C1 A4");
+        QTest::newRow("execute") << "cmdSeqExecute" << "" << false << bytes("C4 00");
+        QTest::newRow("restart") << "cmdSeqRestart" << "" << false << bytes("C5");
+    }
+
+    void buttonSendsItsDatagram()
+    {
+        QFETCH(QString, buttonName);
+        QFETCH(QString, frequency);
+        QFETCH(bool, minusPolarity);
+        QFETCH(QByteArray, datagram);
+        QPushButton *target = button(buttonName);
+        QVERIFY(target);
+
+        if (!frequency.isEmpty()) {
+            QVERIFY(test::retype(h->form->txtFreq, frequency));
+            QCOMPARE(h->form->txtFreq->text(), frequency);
+        }
+        if (minusPolarity) {
+            click(h->form->optDdsPolarity->option(1));
+            QVERIFY(h->form->optDdsPolarity->isSelected(1));
+        }
+        h->clear();
+        const QString texts = boxTexts();
+
+        click(target);
+        QCOMPARE(h->sentHex(), test::hex(datagram));
+        QCOMPARE(h->channel.attempts, 1);
+
+        click(target);
+        QCOMPARE(h->channel.sent, (QList<QByteArray>{datagram, datagram}));
+        QCOMPARE(h->channel.attempts, 2);
+
+        QCOMPARE(boxTexts(), texts);
+        QCOMPARE(h->store.writes, Writes());
+    }
+
+    // A frequency left in the box from before the clock was lowered: the
+    // entry is built against the clock as it is now, and not at all when its
+    // tuning word no longer fits 32 bits.
+    void addFrequencyAfterClockChange_data()
+    {
+        QTest::addColumn<QString>("frequency");
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<QString>("sent");
+
+        QTest::newRow("200 at clock 100, 2^33") << "200" << "100" << "";
+        QTest::newRow("-200 at clock 100") << "-200" << "100" << "";
+        QTest::newRow("400 at clock 400, 2^32") << "400" << "400" << "";
+        QTest::newRow("200 at clock 400, 2^31") << "200" << "400" << "C1 A5 00 00 00 00 80";
+        QTest::newRow("50 at clock 100, 2^31") << "50" << "100" << "C1 A5 00 00 00 00 80";
+    }
+
+    void addFrequencyAfterClockChange()
+    {
+        QFETCH(QString, frequency);
+        QFETCH(QString, clock);
+        QFETCH(QString, sent);
+
+        QVERIFY(test::retype(h->form->txtFreq, frequency));
+        QCOMPARE(h->form->txtFreq->text(), frequency);
+        setClock(clock);
+        // The frequency is not checked against the new clock.
+        QCOMPARE(h->form->txtFreq->text(), frequency);
+        h->clear();
+
+        click(h->form->cmdSeqFreq);
+        QCOMPARE(h->sentHex(), sent);
+        QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
+        QCOMPARE(h->form->txtFreq->text(), frequency);
+
+        // Only the frequency entry failed: the other buttons still send.
+        h->clear();
+        click(h->form->cmdSeqAdwin);
+        QCOMPARE(h->sentHex(), QStringLiteral("C1 A4"));
+    }
+
+    void addRampFromTheBoxes_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QString>("clock"); // typed last; "1000" leaves the box alone
+        QTest::addColumn<QString>("sent");
+
+        QTest::newRow("initial texts") << "1" << "1" << "15" << "1000" << QString::fromLatin1(kInitialRampEntry);
+        QTest::newRow("stop -15") << "1" << "1" << "-15" << "1000" << QString::fromLatin1(kInitialRampEntry);
+        QTest::newRow("empty stop") << "1" << "1" << "" << "1000"
+                                    << "C1 AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 00";
+        QTest::newRow("largest step and rate") << "65535" << "4294967295" << "15" << "1000"
+                                               << "C1 AC 00 00 FF FF FF FF 00 FF FF 00 00 3D 0A D7 03";
+        QTest::newRow("stop at half the clock") << "1" << "1" << "500" << "1000"
+                                                << "C1 AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80";
+        QTest::newRow("step 1e3, rate 300") << "300" << "1e3" << "15" << "1000"
+                                            << "C1 AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03";
+        QTest::newRow("stop 399.99 after clock lowered to 400")
+            << "1" << "1" << "399.99" << "400" << "C1 AC 00 00 01 00 00 00 00 01 00 00 00 91 5C FE FF";
+        // Nothing sent.
+        QTest::newRow("rate 12abc") << "12abc" << "1" << "15" << "1000" << "";
+        QTest::newRow("step 25x") << "1" << "25x" << "15" << "1000" << "";
+        QTest::newRow("stop 400 after clock lowered to 400") << "1" << "1" << "400" << "400" << "";
+    }
+
+    void addRampFromTheBoxes()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, step);
+        QFETCH(QString, stop);
+        QFETCH(QString, clock);
+        QFETCH(QString, sent);
+
+        QVERIFY(test::retype(h->form->txtRampRate, rate));
+        QVERIFY(test::retype(h->form->txtRampStep, step));
+        QVERIFY(test::retype(h->form->txtStopFreq, stop));
+        if (clock != QLatin1String("1000"))
+            setClock(clock);
+        QCOMPARE(h->form->txtRampRate->text(), rate);
+        QCOMPARE(h->form->txtRampStep->text(), step);
+        QCOMPARE(h->form->txtStopFreq->text(), stop);
+        h->clear();
+        const QString texts = boxTexts();
+
+        click(h->form->cmdSeqRamp);
+        QCOMPARE(h->sentHex(), sent);
+        QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
+        QCOMPARE(boxTexts(), texts);
+        QCOMPARE(h->store.writes, Writes());
+    }
+
+    // The panel keeps no account of the sequence: any order of clicks is
+    // taken, each sending its datagram in turn.
+    void anyOrderOfClicks()
+    {
+        const QList<QPair<const char *, const char *>> clicks{
+            {"cmdSeqExecute", "C4 00"}, {"cmdSeqRestart", "C5"}, {"cmdSeqAdwin", "C1 A4"},
+            {"cmdSeqExecute", "C4 00"}, {"cmdSeqClear", "C0"},  {"cmdSeqClear", "C0"},
+            {"cmdSeqRamp", kInitialRampEntry}, {"cmdSeqFreq", "C1 A5 00 D8 B6 28 03"},
+            {"cmdSeqAdwin", "C1 A4"},  {"cmdSeqExecute", "C4 00"},
+        };
+        QList<QByteArray> expected;
+        for (const auto &[name, datagram] : clicks) {
+            QPushButton *target = button(QLatin1String(name));
+            QVERIFY(target);
+            click(target);
+            expected << bytes(datagram);
+        }
+        QCOMPARE(h->sentHex(), test::hexList(expected));
+    }
+
+    // A refused send is tried once and not followed by anything.
+    void refusedSendIsTriedOnce_data()
+    {
+        QTest::addColumn<QString>("buttonName");
+        for (const char *name :
+             {"cmdSeqClear", "cmdSeqFreq", "cmdSeqRamp", "cmdSeqAdwin", "cmdSeqExecute", "cmdSeqRestart"})
+            QTest::newRow(name) << name;
+    }
+
+    void refusedSendIsTriedOnce()
+    {
+        QFETCH(QString, buttonName);
+        QPushButton *target = button(buttonName);
+        QVERIFY(target);
+
+        h->channel.failSends = true;
+        click(target);
+        QCOMPARE(h->channel.attempts, 1);
+        QVERIFY(h->channel.sent.isEmpty());
+
+        h->channel.failSends = false;
+        click(target);
+        QCOMPARE(h->channel.attempts, 2);
+        QCOMPARE(h->channel.sent.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestSequence)
+#include "test_sequence.moc"

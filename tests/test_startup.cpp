@@ -1,0 +1,248 @@
+// Start-up and shut-down of the real window, with a recording channel and a
+// store in memory: the order of the steps, what is sent, read and stored.
+
+#include "app/window_position.h"
+#include "support/panel_harness.h"
+
+#include <QScreen>
+
+using namespace veloxa;
+using test::PanelHarness;
+
+namespace {
+
+// A store that lets the test look at the panel at the moment of each write.
+class WatchedStore final : public settings::SettingsStore {
+public:
+    settings::ReadResult read(const QString &name) const override { return inner.read(name); }
+    bool write(const QString &name, const QString &text) override
+    {
+        if (onWrite)
+            onWrite(name);
+        return inner.write(name, text);
+    }
+    settings::MemoryStore inner;
+    std::function<void(const QString &)> onWrite;
+};
+
+struct WatchedPanel {
+    link::RecordingChannel channel;
+    WatchedStore store;
+    test::FakeClock clock;
+    app::FormMain form{channel, store, clock};
+    int ended = 0;
+    app::Lifecycle lifecycle{form, store, [this] { ++ended; }};
+};
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void revisionText() { QCOMPARE(app::revisionText(), QStringLiteral("Rev:2.1.2")); }
+
+    void firstStartWithEmptyStore()
+    {
+        WatchedPanel panel;
+        QStringList events;
+        panel.store.onWrite = [&](const QString &name) {
+            events << QStringLiteral("write %1 (destination %2, timer %3)")
+                          .arg(name)
+                          .arg(panel.channel.hasDestination ? "set" : "unset")
+                          .arg(panel.form.tmrHB->isActive() ? "on" : "off");
+        };
+        panel.lifecycle.startUp();
+
+        QVERIFY(panel.form.isVisible());
+        QCOMPARE(panel.form.lblRev->text(), QStringLiteral("Rev:2.1.2"));
+        QCOMPARE(test::hexList(panel.channel.sent), QStringLiteral("63 50 | 67 E0"));
+        QCOMPARE(panel.channel.attempts, 2); // nothing tried before the destination
+        QCOMPARE(panel.channel.destinationHost, QStringLiteral("192.168.1.133"));
+        QCOMPARE(panel.channel.destinationPort, 37829);
+        QCOMPARE(panel.channel.destinationCalls, 1);
+        QCOMPARE(events, QStringList({"write Display Contrast (destination set, timer off)",
+                                      "write Gain (CP current) (destination set, timer off)"}));
+        QVERIFY(panel.form.tmrHB->isActive());
+        QCOMPARE(panel.store.inner.values.value(settings::names::DisplayContrast), QStringLiteral("80"));
+        QCOMPARE(panel.store.inner.values.value(settings::names::Gain), QStringLiteral("7"));
+        QCOMPARE(panel.form.sldContrast->toolTip(), QStringLiteral("80%"));
+        QCOMPARE(panel.form.sldGain->toolTip(), QStringLiteral("7"));
+        // The eleven reads, in order: position, then the nine restored values.
+        QCOMPARE(panel.store.inner.reads,
+                 QStringList({"Left", "Top", "Display Contrast", "Gain (CP current)", "Polarity", "Frequency",
+                              "System Clock", "IP Address", "Ramp Rate", "Ramp Step", "Ramp Stop Freq"}));
+        // Initial states are untouched.
+        QCOMPARE(panel.form.txtFreq->text(), QStringLiteral("12.34"));
+        QCOMPARE(panel.form.lblLaserFreq->text(), QStringLiteral("(Laser Freq)"));
+        QCOMPARE(app::backgroundOf(*panel.form.txtIP), app::kLinkLostTint);
+    }
+
+    void portIsReadFromItsBox_data()
+    {
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<int>("port");
+        QTest::newRow("as shown") << "37829" << 37829;
+        QTest::newRow("half to even, down") << "37828.5" << 37828;
+        QTest::newRow("half to even, up") << "37829.5" << 37830;
+        QTest::newRow("leading number") << "37829x" << 37829;
+    }
+
+    void portIsReadFromItsBox()
+    {
+        QFETCH(QString, portText);
+        QFETCH(int, port);
+        WatchedPanel panel;
+        panel.form.txtPort->assign(portText);
+        panel.lifecycle.startUp();
+        QCOMPARE(panel.channel.destinationPort, port);
+    }
+
+    void positionChecks_data()
+    {
+        // The offscreen screen: its size and twips per pixel come from the
+        // platform, so the bounds are computed, not assumed.
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("top");
+        QTest::addColumn<bool>("leftTaken");
+        QTest::addColumn<bool>("topTaken");
+
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+        const auto twips = [tpp](double pixels) { return QString::number(pixels * tpp, 'f', 0); };
+        const double leftBound = 2.0 * screen.width() - app::FormMain::kClientWidth;
+        const double topBound = double(screen.height()) - app::FormMain::kClientHeight;
+
+        QTest::newRow("zero") << "0" << "0" << false << false;
+        QTest::newRow("negative") << "-15" << "-15" << false << false;
+        QTest::newRow("one twip") << "1" << "1" << true << true;
+        QTest::newRow("at the bounds") << twips(leftBound) << twips(topBound) << false << false;
+        QTest::newRow("just inside") << twips(leftBound - 1) << twips(topBound - 1) << true << true;
+        QTest::newRow("not numbers") << "abc" << "" << false << false;
+        QTest::newRow("leading numbers") << "150px" << "300 twips" << true << true;
+    }
+
+    void positionChecks()
+    {
+        QFETCH(QString, left);
+        QFETCH(QString, top);
+        QFETCH(bool, leftTaken);
+        QFETCH(bool, topTaken);
+        settings::MemoryStore store;
+        store.values.insert(settings::names::Left, left);
+        store.values.insert(settings::names::Top, top);
+        const app::ScreenFacts screens = app::currentScreens();
+        const app::StoredPosition accepted =
+            app::acceptedPosition(store, screens, QSize(app::FormMain::kClientWidth, app::FormMain::kClientHeight));
+        QCOMPARE(accepted.left.has_value(), leftTaken);
+        QCOMPARE(accepted.top.has_value(), topTaken);
+        QCOMPARE(store.reads, QStringList({"Left", "Top"}));
+    }
+
+    void storedPositionMovesTheWindow()
+    {
+        WatchedPanel panel;
+        const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+        panel.store.inner.values.insert(settings::names::Left, QString::number(100 * tpp));
+        panel.store.inner.values.insert(settings::names::Top, QString::number(50 * tpp));
+        panel.lifecycle.startUp();
+        QCOMPARE(panel.form.frameGeometry().topLeft(), QPoint(100, 50));
+    }
+
+    void positionOffEveryScreenKeepsDefaultPlacement()
+    {
+        // Passes the checks (less than twice the primary width) but would put
+        // the title bar where no screen is now.
+        WatchedPanel panel;
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+        panel.store.inner.values.insert(settings::names::Left, QString::number((screen.width() + 50) * tpp));
+        panel.store.inner.values.insert(settings::names::Top, QString::number(10 * tpp));
+        panel.form.show();
+        const QPoint placed = panel.form.frameGeometry().topLeft();
+        panel.lifecycle.startUp();
+        QCOMPARE(panel.form.frameGeometry().topLeft(), placed);
+    }
+
+    void titleBarReachable_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("on the screen") << QRect(100, 100, 311, 380) << true;
+        QTest::newRow("a sliver on the first screen") << QRect(780, 500, 311, 380) << false;
+        QTest::newRow("grip left on the right edge") << QRect(750, 100, 311, 380) << true;
+        QTest::newRow("on the second screen") << QRect(900, 100, 311, 380) << true;
+        QTest::newRow("below every screen") << QRect(100, 700, 311, 380) << false;
+        QTest::newRow("above the screen") << QRect(100, -30, 311, 380) << false;
+    }
+
+    void titleBarReachable()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(bool, reachable);
+        const QList<QRect> screens = {QRect(0, 0, 800, 600), QRect(880, 0, 640, 480)};
+        QCOMPARE(app::titleBarReachable(frame, screens), reachable);
+    }
+
+    void shutDownStoresSixValuesAfterClosingTheChannel()
+    {
+        WatchedPanel panel;
+        panel.lifecycle.startUp();
+        panel.form.move(30, 40);
+        panel.form.txtIP->assign(QStringLiteral("10.1.2.3"));
+        panel.form.txtFreq->assign(QStringLiteral("-7.5"));
+        panel.form.txtSysClk->assign(QStringLiteral("250"));
+        panel.form.optDdsPolarity->select(1);
+
+        QStringList events;
+        panel.store.onWrite = [&](const QString &name) {
+            events << name + (panel.channel.closed ? QString() : QStringLiteral(" (channel open!)"));
+        };
+        panel.store.inner.writes.clear();
+        panel.form.close();
+
+        QCOMPARE(events, QStringList({"Left", "Top", "IP Address", "Frequency", "System Clock", "Polarity"}));
+        const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+        const auto &writes = panel.store.inner.writes;
+        QCOMPARE(writes.at(0).second, QString::number(qRound(panel.form.frameGeometry().left() * tpp)));
+        QCOMPARE(writes.at(1).second, QString::number(qRound(panel.form.frameGeometry().top() * tpp)));
+        QCOMPARE(writes.at(2).second, QStringLiteral("10.1.2.3"));
+        QCOMPARE(writes.at(3).second, QStringLiteral("-7.5"));
+        QCOMPARE(writes.at(4).second, QStringLiteral("250"));
+        QCOMPARE(writes.at(5).second, QStringLiteral("False"));
+        QCOMPARE(panel.ended, 1);
+        QVERIFY(!panel.form.tmrHB->isActive());
+    }
+
+    void shutDownRunsOnceAndThenNothingIsHandled()
+    {
+        WatchedPanel panel;
+        panel.lifecycle.startUp();
+        panel.lifecycle.shutDown();
+        panel.lifecycle.shutDown();
+        panel.form.close();
+        QCOMPARE(panel.ended, 1);
+        QCOMPARE(panel.store.inner.writes.size(), 2 + 6);
+
+        panel.channel.sent.clear();
+        panel.channel.attempts = 0;
+        panel.form.txtFreq->assign(QStringLiteral("20"));
+        panel.form.sldGain->assign(1);
+        panel.channel.simulateArrival();
+        QCOMPARE(panel.channel.attempts, 0);
+        QCOMPARE(panel.store.inner.writes.size(), 2 + 6);
+    }
+
+    void shutDownWithFailingStoreStillEnds()
+    {
+        WatchedPanel panel;
+        panel.lifecycle.startUp();
+        panel.store.inner.failWrites = true;
+        panel.form.close();
+        QCOMPARE(panel.ended, 1);
+        QVERIFY(panel.channel.closed);
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"

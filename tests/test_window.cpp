@@ -1,0 +1,358 @@
+// The window as a user meets it on a first start: every control, its text,
+// hint, limits and initial state, the tab order, and the control semantics
+// the handlers rely on.
+
+#include "support/panel_harness.h"
+
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+
+using namespace veloxa;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    test::PanelHarness *harness = nullptr;
+
+    QWidget *control(const QString &name) const
+    {
+        if (name == QLatin1String("formMain"))
+            return harness->form.get();
+        return harness->form->findChild<QWidget *>(name);
+    }
+
+    static QString containerOf(const QWidget *widget)
+    {
+        if (const auto *frame = qobject_cast<const QGroupBox *>(widget->parentWidget()))
+            return frame->title();
+        return QStringLiteral("window");
+    }
+
+    static QString textOf(const QWidget *widget)
+    {
+        if (const auto *box = qobject_cast<const QLineEdit *>(widget))
+            return box->text();
+        if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+            return button->text();
+        if (const auto *label = qobject_cast<const QLabel *>(widget))
+            return label->text();
+        return {};
+    }
+
+private slots:
+    void init() { harness = new test::PanelHarness; }
+    void cleanup()
+    {
+        delete harness;
+        harness = nullptr;
+    }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("limit"); // characters, text boxes only; 0: none
+
+        const QString none;
+        const QString polarityHint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
+        auto row = [](const char *name, const char *kind, const QString &container, const QString &text,
+                      const QString &hint, bool enabled = true, int limit = 0) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << container << text
+                                << hint << enabled << limit;
+        };
+        row("txtIP", "TextBox", "IP Address", "192.168.1.133", "The unit's IP address");
+        row("txtPort", "TextBox", "Port", "37829", none, false);
+        row("cmdHb", "QPushButton", "window", "HB is on", "Stop the heartbeat, for testing.");
+        row("cmdDdsReg", "QPushButton", "window", "DDS Reg 0xB0", "If debugging, show all DDS registers");
+        row("txtFreq", "TextBox", "DDS Frequency", "12.34", "DDS frequency in MHz");
+        row("lblLaserFreq", "QLabel", "DDS Frequency", "(Laser Freq)", "Offset frequency");
+        row("cmdUpdateFreq", "QPushButton", "DDS Frequency", "Update 0xA5", "Set frequency.");
+        row("txtRampRate", "TextBox", "Ramp", "1", "Number of 4 clock cycles per step", true, 5);
+        row("txtRampStep", "TextBox", "Ramp", "1", "Step size in FTW units", true, 10);
+        row("txtStopFreq", "TextBox", "Ramp", "15", "Stop frequency (MHz)");
+        row("cmdRampStart", "QPushButton", "Ramp", "Start 0xAC", none);
+        row("cmdRampStop", "QPushButton", "Ramp", "Stop 0xAB", none);
+        row("optDdsPolarity_0", "QRadioButton", "Polarity 'p'", "+", polarityHint);
+        row("optDdsPolarity_1", "QRadioButton", "Polarity 'p'", "--", polarityHint);
+        row("txtSysClk", "TextBox", "System Clock", "1000", "System clock frequency, after PLL and divider (MHz)");
+        row("cmdSeqClear", "QPushButton", "Command Sequence", "Clear Sequence 0xC0", "Clear the command sequence");
+        row("cmdSeqFreq", "QPushButton", "Command Sequence", "Add Frequency 0xC1 A5...",
+            "Add the indicated frequency to the command sequence");
+        row("cmdSeqRamp", "QPushButton", "Command Sequence", "Add Ramp 0xC1 AC...",
+            "Add the indicated ramp to the command sequence");
+        row("cmdSeqAdwin", "QPushButton", "Command Sequence", "Add Wait For ADWin 0xC1 A4",
+            "Add (to the command sequence) the command to wait for a trigger from the ADWin before executing next "
+            "command in command sequence");
+        row("cmdSeqExecute", "QPushButton", "Command Sequence", "Execute Sequence 0xC4", none);
+        row("cmdSeqRestart", "QPushButton", "Command Sequence", "Restart Sequence 0xC5", none);
+        row("sldGain", "Slider", "Gain (Icp) 'g'", none, none);
+        row("optDdsPower_0", "QRadioButton", "DDS Power 0xA0...", "On", none);
+        row("optDdsPower_1", "QRadioButton", "DDS Power 0xA0...", "Off", none);
+        row("sldContrast", "Slider", "Contrast 'c'", none, none);
+        row("lblRev", "QLabel", "window", "Revision:", none);
+    }
+
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, container);
+        QFETCH(QString, text);
+        QFETCH(QString, hint);
+        QFETCH(bool, enabled);
+        QFETCH(int, limit);
+
+        QWidget *widget = control(name);
+        QVERIFY2(widget, qPrintable(name));
+        QVERIFY2(QString::fromLatin1(widget->metaObject()->className()).endsWith(kind),
+                 widget->metaObject()->className());
+        QCOMPARE(containerOf(widget), container);
+        QCOMPARE(textOf(widget), text);
+        QCOMPARE(widget->toolTip(), hint);
+        QCOMPARE(widget->isEnabled(), enabled);
+        if (auto *box = qobject_cast<controls::TextBox *>(widget))
+            QCOMPARE(box->characterLimit(), limit);
+    }
+
+    void initialStates()
+    {
+        app::FormMain &form = *harness->form;
+        QCOMPARE(form.windowTitle(), QStringLiteral("Veloxa2 GUI"));
+        QVERIFY(!form.windowIcon().isNull());
+        QCOMPARE(form.size(), QSize(311, 380));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+
+        QCOMPARE(app::backgroundOf(*form.txtIP), app::kLinkLostTint);
+        QVERIFY(form.optDdsPolarity->isSelected(0));
+        QVERIFY(form.optDdsPower->isSelected(0));
+        QCOMPARE(form.optDdsPolarity->objectName(), QStringLiteral("optDdsPolarity"));
+        QCOMPARE(form.optDdsPower->objectName(), QStringLiteral("optDdsPower"));
+
+        struct Range {
+            QSlider *slider;
+            int minimum, maximum, value, singleStep, pageStep, tick;
+        };
+        for (const Range &r : {Range{form.sldGain, 0, 7, 7, 1, 1, 1}, Range{form.sldContrast, 0, 99, 80, 1, 5, 10}}) {
+            QCOMPARE(r.slider->minimum(), r.minimum);
+            QCOMPARE(r.slider->maximum(), r.maximum);
+            QCOMPARE(r.slider->value(), r.value);
+            QCOMPARE(r.slider->singleStep(), r.singleStep);
+            QCOMPARE(r.slider->pageStep(), r.pageStep);
+            QCOMPARE(r.slider->tickInterval(), r.tick);
+            QVERIFY(r.slider->tickPosition() != QSlider::NoTicks);
+            QCOMPARE(r.slider->orientation(), Qt::Horizontal);
+        }
+
+        QCOMPARE(form.tmrHB->interval(), 1000);
+        QVERIFY(!form.tmrHB->isActive());
+        QCOMPARE(form.Enet.objectName(), QStringLiteral("Enet"));
+        QVERIFY(!harness->channel.hasDestination);
+
+        // Frame captions are bold; the controls inside them are not.
+        const auto frames = form.findChildren<QGroupBox *>();
+        QCOMPARE(frames.size(), 10);
+        for (QGroupBox *frame : frames) {
+            QVERIFY2(frame->font().bold(), qPrintable(frame->title()));
+            QVERIFY2(frame->toolTip().isEmpty() || frame->title() == QLatin1String("Polarity 'p'"),
+                     qPrintable(frame->title()));
+            for (QWidget *child : frame->findChildren<QWidget *>())
+                QVERIFY2(!child->font().bold(), qPrintable(child->objectName()));
+        }
+    }
+
+    void nothingIsClippedOrOverlapping()
+    {
+        // Every control lies inside its container, and buttons and labels are
+        // wide enough for their captions.
+        const auto widgets = harness->form->findChildren<QWidget *>();
+        for (QWidget *widget : widgets) {
+            if (widget->isWindow() || qobject_cast<QGroupBox *>(widget->parentWidget()) == nullptr)
+                continue;
+            const QRect inside = widget->parentWidget()->rect();
+            QVERIFY2(inside.contains(widget->geometry()), qPrintable(widget->objectName() + textOf(widget)));
+            if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+                const int needed = button->fontMetrics().horizontalAdvance(button->text());
+                QVERIFY2(button->width() >= needed + 8,
+                         qPrintable(QStringLiteral("%1: %2 < %3 + 8").arg(button->text()).arg(button->width()).arg(needed)));
+            }
+        }
+        for (QGroupBox *frame : harness->form->findChildren<QGroupBox *>())
+            QVERIFY2(harness->form->rect().contains(frame->geometry()), qPrintable(frame->title()));
+    }
+
+    void focusStartsInFrequencyBox()
+    {
+        harness->startAndClear();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(harness->form->txtFreq));
+    }
+
+    void tabOrderWalk()
+    {
+        harness->startAndClear();
+        const QStringList expected = {
+            "txtFreq",       "cmdUpdateFreq", "txtRampRate", "txtRampStep",      "txtStopFreq",
+            "cmdRampStart",  "cmdRampStop",   "cmdSeqClear", "cmdSeqFreq",       "cmdSeqRamp",
+            "cmdSeqAdwin",   "cmdSeqExecute", "cmdSeqRestart", "txtIP",          "txtSysClk",
+            "cmdHb",         "cmdDdsReg",     "sldContrast", "optDdsPower_0",    "sldGain",
+            "optDdsPolarity_0"};
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(harness->form->txtFreq));
+
+        QStringList walked;
+        for (int i = 0; i < expected.size(); ++i) {
+            walked << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, expected);
+        // The chain wraps around to the frequency box.
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtFreq"));
+
+        // Backwards from the frequency box lands on the selected polarity option.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPolarity_0"));
+    }
+
+    void tabIntoOptionGroupLandsOnSelectedOption()
+    {
+        harness->startAndClear();
+        app::FormMain &form = *harness->form;
+        form.optDdsPower->select(1);
+        form.sldContrast->setFocus();
+        QTest::keyClick(form.sldContrast, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPower_1"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("sldGain"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPower_1"));
+    }
+
+    void arrowKeyInOptionGroupIsAClick()
+    {
+        harness->startAndClear();
+        app::FormMain &form = *harness->form;
+        QSignalSpy clicks(form.optDdsPolarity, &controls::OptionGroup::clicked);
+        form.optDdsPolarity->option(0)->setFocus();
+        QTest::keyClick(form.optDdsPolarity->option(0), Qt::Key_Right);
+        QVERIFY(form.optDdsPolarity->isSelected(1));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.optDdsPolarity->option(1)));
+        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 1);
+        // Now the selected option is the group's tab stop.
+        QVERIFY(form.optDdsPolarity->option(1)->focusPolicy() & Qt::TabFocus);
+        QVERIFY(!(form.optDdsPolarity->option(0)->focusPolicy() & Qt::TabFocus));
+    }
+
+    void characterLimitBindsTypingOnly_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("rate, six typed") << "txtRampRate" << "123456" << "12345";
+        QTest::newRow("step, eleven typed") << "txtRampStep" << "12345678901" << "1234567890";
+        QTest::newRow("frequency, no limit") << "txtFreq" << "1.23456789012345" << "1.23456789012345";
+    }
+
+    void characterLimitBindsTypingOnly()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(QString, left);
+        harness->startAndClear();
+        auto *textBox = harness->form->findChild<controls::TextBox *>(box);
+        textBox->setFocus();
+        textBox->selectAll();
+        QTest::keyClick(textBox, Qt::Key_Delete);
+        QTest::keyClicks(textBox, typed);
+        QCOMPARE(textBox->text(), left);
+    }
+
+    void programTextIsNotCutAndCanBeShortened()
+    {
+        harness->startAndClear();
+        // Eleven characters whose number the step rules leave alone.
+        controls::TextBox *step = harness->form->txtRampStep;
+        step->assign(QStringLiteral("00000000001"));
+        QCOMPARE(step->text(), QStringLiteral("00000000001"));
+        step->setFocus();
+        step->end(false);
+        QTest::keyClick(step, Qt::Key_Backspace);
+        QCOMPARE(step->text(), QStringLiteral("0000000000"));
+        QTest::keyClick(step, Qt::Key_7);
+        QCOMPARE(step->text(), QStringLiteral("0000000000"));
+        QTest::keyClick(step, Qt::Key_Home);
+        QTest::keyClick(step, Qt::Key_Delete);
+        QTest::keyClick(step, Qt::Key_1);
+        QCOMPARE(step->text(), QStringLiteral("1000000000"));
+    }
+
+    void assignmentAlwaysRunsChangeHandling()
+    {
+        controls::TextBox box(QStringLiteral("same"));
+        QSignalSpy changes(&box, &controls::TextBox::changed);
+        box.assign(QStringLiteral("same"));
+        box.assign(QStringLiteral("other"));
+        box.assign(QStringLiteral("other"));
+        QCOMPARE(changes.size(), 3);
+    }
+
+    void sliderRefusesOutOfRange_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("after");
+        QTest::newRow("below") << -1 << false << 80;
+        QTest::newRow("above") << 100 << false << 80;
+        QTest::newRow("lowest") << 0 << true << 0;
+        QTest::newRow("highest") << 99 << true << 99;
+    }
+
+    void sliderRefusesOutOfRange()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, accepted);
+        QFETCH(int, after);
+        controls::Slider *contrast = harness->form->sldContrast;
+        QSignalSpy changes(contrast, &QSlider::valueChanged);
+        QCOMPARE(contrast->assign(value), accepted);
+        QCOMPARE(contrast->value(), after);
+        QCOMPARE(changes.size(), accepted ? 1 : 0);
+    }
+
+    void sliderKeys_data()
+    {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("gain right") << "sldGain" << 3 << int(Qt::Key_Right) << 4;
+        QTest::newRow("gain page up") << "sldGain" << 3 << int(Qt::Key_PageUp) << 4;
+        QTest::newRow("gain at top") << "sldGain" << 7 << int(Qt::Key_Right) << 7;
+        QTest::newRow("contrast left") << "sldContrast" << 80 << int(Qt::Key_Left) << 79;
+        QTest::newRow("contrast page up") << "sldContrast" << 80 << int(Qt::Key_PageUp) << 85;
+        QTest::newRow("contrast page down") << "sldContrast" << 80 << int(Qt::Key_PageDown) << 75;
+        QTest::newRow("contrast page to top") << "sldContrast" << 97 << int(Qt::Key_PageUp) << 99;
+    }
+
+    void sliderKeys()
+    {
+        QFETCH(QString, slider);
+        QFETCH(int, start);
+        QFETCH(int, key);
+        QFETCH(int, expected);
+        harness->startAndClear();
+        auto *track = harness->form->findChild<controls::Slider *>(slider);
+        track->assign(start);
+        track->setFocus();
+        QTest::keyClick(track, Qt::Key(key));
+        QCOMPARE(track->value(), expected);
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "test_window.moc"
