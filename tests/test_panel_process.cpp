@@ -1,0 +1,186 @@
+// The built panel, run as a user runs it: what reaches the unit, what the
+// store holds after a polite stop, and that a second copy leaves no trace.
+// Runs inside the test command's isolated network namespace; the unit is a
+// socket on a loopback address of each test's own.
+
+#include "support/bytes.h"
+#include "support/panel_process.h"
+
+#include <QFileInfo>
+
+#include <csignal>
+
+using namespace veloxa;
+using namespace veloxa::test;
+
+class PanelProcessTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void politeStopKeepsSettings_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("unitAddress");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "127.0.0.21";
+        QTest::newRow("SIGINT") << int(SIGINT) << "127.0.0.22";
+        QTest::newRow("SIGHUP") << int(SIGHUP) << "127.0.0.23";
+    }
+
+    void politeStopKeepsSettings()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, unitAddress);
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", unitAddress}, {"Frequency", "20.5"}, {"Polarity", "False"}});
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(unitAddress)));
+
+        QProcess panel;
+        environment.start(panel, QStringLiteral(VELOXA_GUI_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
+        QCOMPARE(hexList(unit.payloads().mid(0, 2)), QStringLiteral("63 50 | 67 E0"));
+
+        ::kill(static_cast<pid_t>(panel.processId()), signal);
+        QVERIFY(panel.waitForFinished(10000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+
+        QVERIFY(!environment.stored("Left").isEmpty());
+        QVERIFY(!environment.stored("Top").isEmpty());
+        QCOMPARE(environment.stored("IP Address"), unitAddress);
+        QCOMPARE(environment.stored("Frequency"), QStringLiteral("20.5"));
+        QCOMPARE(environment.stored("System Clock"), QStringLiteral("1000"));
+        QCOMPARE(environment.stored("Polarity"), QStringLiteral("False"));
+        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("80"));
+        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("7"));
+    }
+
+    void secondCopyLeavesNoTrace()
+    {
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", "127.0.0.24"}});
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.24"))));
+
+        QProcess first;
+        environment.start(first, QStringLiteral(VELOXA_GUI_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
+        const quint16 firstPort = static_cast<quint16>(unit.received.first().senderPort());
+        const QByteArray storeBefore = environment.storeBytes();
+        const QDateTime modifiedBefore = QFileInfo(environment.storePath()).lastModified();
+
+        QProcess second;
+        environment.start(second, QStringLiteral(VELOXA_GUI_PATH));
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(first.state() == QProcess::Running);
+
+        // Whatever the unit hears comes from the first copy alone.
+        QTest::qWait(300);
+        for (const QNetworkDatagram &datagram : std::as_const(unit.received))
+            QCOMPARE(static_cast<quint16>(datagram.senderPort()), firstPort);
+        QCOMPARE(environment.storeBytes(), storeBefore);
+        QCOMPARE(QFileInfo(environment.storePath()).lastModified(), modifiedBefore);
+
+        stopPolitely(first);
+    }
+
+    void copyAfterACrashStarts()
+    {
+        // A copy killed without a chance to clean up must not block the next.
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", "127.0.0.25"}});
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.25"))));
+
+        QProcess crashed;
+        environment.start(crashed, QStringLiteral(VELOXA_GUI_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
+        crashed.kill();
+        QVERIFY(crashed.waitForFinished(5000));
+
+        unit.received.clear();
+        QProcess next;
+        environment.start(next, QStringLiteral(VELOXA_GUI_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
+        QCOMPARE(hexList(unit.payloads().mid(0, 2)), QStringLiteral("63 50 | 67 E0"));
+        stopPolitely(next);
+    }
+
+    // The first start of a new installation, against the unit's real address,
+    // which exists only inside the test's own network namespace.
+    void firstStartAtTheDefaultAddress()
+    {
+        const QHostAddress unitAddress(QStringLiteral("192.168.1.133"));
+        if (!isolatedNetwork() || !hasLocalAddress(unitAddress))
+            QSKIP("needs an isolated network namespace with 192.168.1.133 on lo (scripts/test sets one up)");
+
+        PanelEnvironment environment;
+        FakeUnit unit;
+        QVERIFY(unit.bind(unitAddress));
+        QProcess panel;
+        environment.start(panel, QStringLiteral(VELOXA_GUI_PATH));
+
+        // Contrast and gain first, then the heartbeat once a second.
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 4, 15000);
+        QCOMPARE(hexList(unit.payloads().mid(0, 4)), QStringLiteral("63 50 | 67 E0 | 7F | 7F"));
+
+        // The unit answers: contrast and gain again.
+        unit.answer();
+        QTRY_VERIFY_WITH_TIMEOUT(unit.payloads().contains(bytes("67 E0")) &&
+                                     unit.payloads().lastIndexOf(bytes("67 E0")) > 1,
+                                 10000);
+        const QList<QByteArray> all = unit.payloads();
+        const qsizetype resync = all.lastIndexOf(bytes("63 50"));
+        QVERIFY(resync > 1);
+        QCOMPARE(hex(all.at(resync + 1)), QStringLiteral("67 E0"));
+
+        stopPolitely(panel);
+        QCOMPARE(panel.exitCode(), 0);
+        QCOMPARE(environment.stored("IP Address"), QStringLiteral("192.168.1.133"));
+        QCOMPARE(environment.stored("Frequency"), QStringLiteral("12.34"));
+        QCOMPARE(environment.stored("System Clock"), QStringLiteral("1000"));
+        QCOMPARE(environment.stored("Polarity"), QStringLiteral("True"));
+        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("80"));
+        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("7"));
+        QVERIFY(!environment.stored("Left").isEmpty());
+        QVERIFY(!environment.stored("Top").isEmpty());
+    }
+
+    void seededStoreSendsOnlyContrastAndGain()
+    {
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", "127.0.0.26"},
+                          {"Frequency", "20"},
+                          {"System Clock", "500"},
+                          {"Polarity", "False"},
+                          {"Display Contrast", "42"},
+                          {"Gain (CP current)", "2"},
+                          {"Ramp Rate", "65536"},
+                          {"Ramp Step", "1e3"},
+                          {"Ramp Stop Freq", "-30"}});
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.26"))));
+        QProcess panel;
+        environment.start(panel, QStringLiteral(VELOXA_GUI_PATH));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 3, 15000);
+        const QList<QByteArray> all = unit.payloads();
+        QCOMPARE(hexList(all.mid(0, 2)), QStringLiteral("63 2A | 67 40"));
+        for (const QByteArray &later : all.mid(2))
+            QCOMPARE(hex(later), QStringLiteral("7F"));
+
+        QCOMPARE(environment.stored("Ramp Rate"), QStringLiteral("65535"));
+        QCOMPARE(environment.stored("Ramp Step"), QStringLiteral("1000"));
+        QCOMPARE(environment.stored("Ramp Stop Freq"), QStringLiteral("-30"));
+        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("42"));
+        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("2"));
+        stopPolitely(panel);
+        QCOMPARE(environment.stored("Frequency"), QStringLiteral("20"));
+        QCOMPARE(environment.stored("System Clock"), QStringLiteral("500"));
+        QCOMPARE(environment.stored("Polarity"), QStringLiteral("False"));
+    }
+};
+
+QTEST_GUILESS_MAIN(PanelProcessTest)
+#include "test_panel_process.moc"
