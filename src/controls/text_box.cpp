@@ -1,6 +1,7 @@
 #include "controls/text_box.h"
 
 #include <QKeyEvent>
+#include <QScopedValueRollback>
 #include <QValidator>
 
 namespace veloxa::controls {
@@ -20,8 +21,12 @@ public:
 
     State validate(QString &input, int &) const override
     {
-        // QLineEdit validates after applying the edit, so compare with the
-        // text the box held before it.
+        // A text assigned by the program passes whatever its length: QLineEdit
+        // validates assigned text too, and after an invalid one it would stop
+        // refusing the user's edits. QLineEdit validates after applying an
+        // edit, so compare with the text the box held before it.
+        if (m_box->assigning())
+            return Acceptable;
         if (input.size() > m_limit && input.size() > m_box->textBeforeEdit().size())
             return Invalid;
         return Acceptable;
@@ -46,10 +51,12 @@ TextBox::TextBox(const QString &text, QWidget *parent)
 
 void TextBox::assign(const QString &newText)
 {
-    if (newText == text())
+    if (newText == text()) {
         emit changed(); // QLineEdit stays silent when the text is the same
-    else
-        setText(newText);
+        return;
+    }
+    const QScopedValueRollback<bool> assigning(m_assigning, true);
+    setText(newText);
 }
 
 void TextBox::setCharacterLimit(int limit)

@@ -26,6 +26,8 @@ public:
     int characterLimit() const { return m_limit; }
     // The text before the edit now being made (the text itself while no edit runs).
     const QString &textBeforeEdit() const { return m_textBeforeEdit; }
+    // True while the program assigns a text, which no limit may refuse.
+    bool assigning() const { return m_assigning; }
 
 signals:
     void changed();
@@ -39,6 +41,7 @@ protected:
 private:
     int m_limit = 0;
     QString m_textBeforeEdit;
+    bool m_assigning = false;
 };
 
 } // namespace veloxa::controls

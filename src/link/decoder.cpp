@@ -164,7 +164,9 @@ DecodeResult decode(const QByteArray &bytes)
 
 Datagram encode(const DecodedCommand &command)
 {
-    // Every field of a decoded command is in range, so the builders cannot fail here.
+    // The fields of a decoded command are in range, so the builders cannot fail
+    // for it. A command put together by hand may carry a polarity or gain
+    // value no datagram has; it gives the empty datagram, which is no command.
     switch (command.kind) {
     case CommandKind::Frequency:
         return *frequencyCommand(command.ftw);
@@ -179,9 +181,9 @@ Datagram encode(const DecodedCommand &command)
     case CommandKind::Power:
         return powerCommand(command.value == 1 ? 0 : 1);
     case CommandKind::Polarity:
-        return *polarityCommand(command.value);
+        return polarityCommand(command.value).value_or(Datagram());
     case CommandKind::Gain:
-        return *gainCommand(command.value);
+        return gainCommand(command.value).value_or(Datagram());
     case CommandKind::Contrast:
         return *contrastCommand(command.value);
     case CommandKind::SequenceClear:
