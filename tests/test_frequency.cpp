@@ -120,7 +120,7 @@ private slots:
 
     void everyKeystrokeSends()
     {
-        PanelHarness::typeInto(harness->form->txtFreq, QStringLiteral("12"));
+        QVERIFY(test::typeOver(harness->form->txtFreq, QStringLiteral("12")));
         // "1" replaces the selected text, then "12": each sends its pair.
         QCOMPARE(harness->sentHex(), QStringLiteral("A5 00 37 89 41 00 | 70 00 | A5 00 97 6E 12 03 | 70 00"));
         QCOMPARE(harness->form->lblLaserFreq->text(), QStringLiteral("(384MHz)"));
@@ -140,7 +140,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, sent);
         controls::TextBox *frequency = harness->form->txtFreq;
-        PanelHarness::typeInto(frequency, text);
+        QVERIFY(test::typeOver(frequency, text));
 
         harness->clear();
         PanelHarness::click(harness->form->cmdUpdateFreq);
@@ -190,7 +190,7 @@ private slots:
         QFETCH(QString, whileFocused);
         QFETCH(QString, afterFocusLoss);
         controls::TextBox *clock = harness->form->txtSysClk;
-        PanelHarness::typeInto(clock, typed);
+        QVERIFY(test::typeOver(clock, typed));
         QCOMPARE(clock->text(), whileFocused);
         PanelHarness::click(harness->form->cmdHb);
         QCOMPARE(clock->text(), afterFocusLoss);
@@ -200,7 +200,7 @@ private slots:
     void negativeClockWrittenWholeStaysUntilFocusLoss()
     {
         controls::TextBox *clock = harness->form->txtSysClk;
-        PanelHarness::typeInto(clock, QStringLiteral("5"));
+        QVERIFY(test::typeOver(clock, QStringLiteral("5")));
         QTest::keyClick(clock, Qt::Key_Home);
         QTest::keyClick(clock, Qt::Key_Minus);
         QCOMPARE(clock->text(), QStringLiteral("-5"));
@@ -232,8 +232,8 @@ private slots:
     void clockLoweredBelowFrequency()
     {
         app::FormMain &form = *harness->form;
-        PanelHarness::typeInto(form.txtFreq, QStringLiteral("200"));
-        PanelHarness::typeInto(form.txtSysClk, QStringLiteral("100"));
+        QVERIFY(test::typeOver(form.txtFreq, QStringLiteral("200")));
+        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("100")));
         harness->clear();
         PanelHarness::click(form.cmdUpdateFreq); // FTW 2^33 cannot be sent
         QCOMPARE(harness->channel.attempts, 0);
@@ -250,7 +250,7 @@ private slots:
     void clickRaisesClockBeforeTheButtonActs()
     {
         app::FormMain &form = *harness->form;
-        PanelHarness::typeInto(form.txtSysClk, QStringLiteral("99.9"));
+        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("99.9")));
         harness->clear();
         PanelHarness::click(form.cmdUpdateFreq);
         QCOMPARE(form.txtSysClk->text(), QStringLiteral("100"));
@@ -261,7 +261,7 @@ private slots:
     void negativeClockDoesNotLoopTheClamps()
     {
         app::FormMain &form = *harness->form;
-        PanelHarness::typeInto(form.txtSysClk, QStringLiteral("5"));
+        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("5")));
         QTest::keyClick(form.txtSysClk, Qt::Key_Home);
         QTest::keyClick(form.txtSysClk, Qt::Key_Minus);
         QCOMPARE(form.txtSysClk->text(), QStringLiteral("-5"));

@@ -11,7 +11,8 @@ namespace veloxa::link {
 
 // A dotted IPv4 address exactly as written ("192.168.1.133"), surrounding
 // blanks allowed. Unlike QHostAddress it refuses short forms such as
-// "192.168.1" and hex or octal parts: what the user reads is where datagrams go.
+// "192.168.1" and hex parts, and reads leading zeros as decimal ("010" is 10,
+// not octal 8): what the user reads is where datagrams go.
 std::optional<QHostAddress> parseDottedQuad(const QString &text);
 
 // The channel on one unconnected UDP socket. The socket binds itself (any

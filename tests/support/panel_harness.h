@@ -9,6 +9,7 @@
 #include "settings/memory_store.h"
 #include "support/bytes.h"
 #include "support/fake_clock.h"
+#include "support/typing.h"
 
 #include <QApplication>
 #include <QTest>
@@ -52,19 +53,6 @@ struct PanelHarness {
     }
 
     QString sentHex() const { return hexList(channel.sent); }
-
-    // Replace a box's text the way a user does: focus, select all, then type
-    // key by key (the first key replaces the selection); an empty text is a
-    // Delete. Every keystroke runs the box's change handling.
-    static void typeInto(QLineEdit *box, const QString &text)
-    {
-        box->setFocus();
-        box->selectAll();
-        if (text.isEmpty())
-            QTest::keyClick(box, Qt::Key_Delete);
-        else
-            QTest::keyClicks(box, text);
-    }
 
     // Clicks a control the way a user does; a box that had the focus loses it first.
     static void click(QWidget *control)

@@ -9,12 +9,16 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -31,6 +35,7 @@ void writeLine(std::FILE *stream, const QString &line)
 void out(const QString &line) { writeLine(stdout, line); }
 void err(const QString &line) { writeLine(stderr, line); }
 
+#ifdef Q_OS_UNIX
 // SIGTERM and SIGINT become a byte on a socket pair, read in the event loop,
 // so the program ends through QCoreApplication::quit and prints its state.
 int signalPipe[2] = {-1, -1};
@@ -60,6 +65,10 @@ bool installQuitOnSignals(QCoreApplication &app)
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
+#else
+// Elsewhere Ctrl+C ends the program at once; every line is already written.
+bool installQuitOnSignals(QCoreApplication &) { return true; }
+#endif
 
 std::optional<QHostAddress> parseBindAddress(const QString &text)
 {
