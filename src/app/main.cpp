@@ -31,8 +31,9 @@ int main(int argc, char *argv[])
 
     veloxa::app::PoliteEnd politeEnd;
     QObject::connect(&politeEnd, &veloxa::app::PoliteEnd::requested, &form, &QWidget::close);
-    // Whatever ends the event loop (the desktop session ending included), the
-    // settings are stored; shut-down runs only once.
+    // The desktop session ending asks for the settings first; whatever ends
+    // the event loop also stores them. Shut-down runs only once.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &form, &QWidget::close);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, [&lifecycle] { lifecycle.shutDown(); });
 
     lifecycle.startUp();
