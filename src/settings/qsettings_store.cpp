@@ -4,8 +4,6 @@
 
 #include "settings/stored_value.h"
 
-#include <QBuffer>
-#include <QDataStream>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -27,6 +25,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,30 +221,41 @@ QString valueText(const QVariant &value)
 
 using KeyValues = QMap<QString, QVariant>;
 
-KeyValues allValues(const QSettings &settings)
+// Whether QSettings writes these names back as they are: it files a name
+// with a leading, trailing or doubled '/' (from a backslash in a name or an
+// odd section line) under another name, and an empty name ("=5") is no name.
+bool namesSurviveRewrite(const QStringList &keys)
 {
+    for (const QString &key : keys) {
+        if (key.isEmpty() || key.startsWith(u'/') || key.endsWith(u'/') || key.contains(QStringLiteral("//")))
+            return false;
+    }
+    return true;
+}
+
+// All values by name; nothing when a name would not survive a rewrite.
+std::optional<KeyValues> allValues(const QSettings &settings)
+{
+    const QStringList keys = settings.allKeys();
+    if (!namesSurviveRewrite(keys))
+        return std::nullopt;
     KeyValues values;
-    for (const QString &key : settings.allKeys())
+    for (const QString &key : keys)
         values.insert(key, settings.value(key));
     return values;
 }
 
-QByteArray serialised(const QVariant &value)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << value;
-    return bytes;
-}
-
+// Whether two sets of values read the same through this store. Compared as
+// texts because a rewrite may change a value's type without changing its
+// text (a list holding an item that starts with '@' comes back as a plain
+// list of texts).
 bool sameValues(const KeyValues &a, const KeyValues &b)
 {
     if (a.keys() != b.keys())
         return false;
     for (auto it = a.constBegin(); it != a.constEnd(); ++it) {
         const QVariant &other = b.value(it.key());
-        // Serialised comparison for values that do not equal themselves (NaN).
-        if (!(it.value() == other) && serialised(it.value()) != serialised(other))
+        if (!(it.value() == other) && valueText(it.value()) != valueText(other))
             return false;
     }
     return true;
@@ -317,7 +327,7 @@ bool moveAside(const QString &path)
     return false;
 }
 
-QString randomName(const QString &path, QStringView tag)
+QString randomName(const QString &path, QLatin1StringView tag)
 {
     return path + u'.' + tag + u'-' + QString::number(QRandomGenerator::global()->generate64(), 36);
 }
@@ -332,7 +342,7 @@ QByteArray fileBytes(const QString &path)
 
 // A second name for the file at path holding exactly its bytes: a hard link
 // where the file system has them, else a copy. Empty on failure.
-QString twin(const QString &path, QStringView tag, const QByteArray &expectedBytes)
+QString twin(const QString &path, QLatin1StringView tag, const QByteArray &expectedBytes)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name = randomName(path, tag);
@@ -360,14 +370,14 @@ bool holdsExactly(const QString &path, const KeyValues &expected)
     const QByteArray bytes = fileBytes(path);
     if (kNativeFormatIsIni && checkIniText(bytes) != IniTextCheck::Clean)
         return false;
-    const QString check = twin(path, u"check", bytes);
+    const QString check = twin(path, QLatin1StringView("check"), bytes);
     if (check.isEmpty())
         return false;
     bool same = false;
     {
         QSettings settings(check, QSettings::NativeFormat);
-        const KeyValues actual = allValues(settings);
-        same = settings.status() == QSettings::NoError && sameValues(actual, expected);
+        const auto actual = allValues(settings);
+        same = settings.status() == QSettings::NoError && actual && sameValues(*actual, expected);
     }
     QFile::remove(check);
     return same;
@@ -433,11 +443,11 @@ QSettingsStore::QSettingsStore(QString filePath)
 
 ReadResult QSettingsStore::read(const QString &name) const
 {
-    if (m_filePath.isEmpty() || inspect(m_filePath).state != FileState::Clean)
+    if (m_filePath.isEmpty() || name.isEmpty() || inspect(m_filePath).state != FileState::Clean)
         return {};
     QSettings settings(m_filePath, QSettings::NativeFormat);
-    settings.allKeys(); // parses every section, so that any format error shows
-    if (settings.status() != QSettings::NoError)
+    // Parses every section, so that a format error anywhere shows.
+    if (!namesSurviveRewrite(settings.allKeys()) || settings.status() != QSettings::NoError)
         return {};
     const QVariant value = settings.value(name);
     if (settings.status() != QSettings::NoError)
@@ -451,7 +461,7 @@ ReadResult QSettingsStore::read(const QString &name) const
 
 bool QSettingsStore::write(const QString &name, const QString &text)
 {
-    if (m_filePath.isEmpty())
+    if (m_filePath.isEmpty() || name.isEmpty())
         return false;
     const QFileInfo target(m_filePath);
     if (!QDir().mkpath(target.absolutePath()) || !lockAvailable(m_filePath))
@@ -461,8 +471,10 @@ bool QSettingsStore::write(const QString &name, const QString &text)
     KeyValues expected;
     if (current.state == FileState::Clean) {
         QSettings before(m_filePath, QSettings::NativeFormat);
-        expected = allValues(before);
-        if (before.status() != QSettings::NoError)
+        const auto values = allValues(before);
+        if (values && before.status() == QSettings::NoError)
+            expected = *values;
+        else
             current.state = FileState::Damaged;
     }
     if (current.state == FileState::Damaged) {
@@ -476,7 +488,7 @@ bool QSettingsStore::write(const QString &name, const QString &text)
     // has been checked.
     QString previous;
     if (current.state == FileState::Clean) {
-        previous = twin(m_filePath, u"previous", current.bytes);
+        previous = twin(m_filePath, QLatin1StringView("previous"), current.bytes);
         if (previous.isEmpty())
             return false;
     }
