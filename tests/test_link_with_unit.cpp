@@ -1,0 +1,64 @@
+// The heartbeat and the link display with the real UDP channel, against the
+// simulated unit on loopback: heard, re-synced, then silent.
+
+#include "app/form_main.h"
+#include "app/lifecycle.h"
+#include "app/link_view.h"
+#include "link/udp_channel.h"
+#include "settings/memory_store.h"
+#include "support/panel_process.h"
+
+using namespace veloxa;
+
+class LinkWithUnitTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void heardThenSilent()
+    {
+        const QString unitAddress = QStringLiteral("127.0.0.31");
+        QProcess unit;
+        QStringList log;
+        connect(&unit, &QProcess::readyReadStandardOutput, &unit, [&] {
+            while (unit.canReadLine())
+                log << QString::fromUtf8(unit.readLine()).trimmed();
+        });
+        unit.start(QStringLiteral(VELOXA_SIM_PATH),
+                   {"--bind", unitAddress, "--port", "37829", "--silent-after", "3"});
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("listening on 127.0.0.31:37829")), 10000);
+
+        link::UdpChannel channel;
+        settings::MemoryStore store;
+        store.values.insert(settings::names::IpAddress, unitAddress);
+        link::SteadyClock clock;
+        app::FormMain form(channel, store, clock);
+        app::Lifecycle lifecycle(form, store, [] {});
+        lifecycle.startUp();
+
+        const auto white = [&] { return app::backgroundOf(*form.txtIP) == app::kWhite; };
+        const auto count = [&](const QString &line) { return log.count(line); };
+
+        // Start-up's contrast and gain are answered: the re-sync sends them again.
+        QTRY_VERIFY_WITH_TIMEOUT(white(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("contrast 80")), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("gain 7 (byte 0xe0)")), 2, 5000);
+
+        // A heartbeat a second; the unit falls silent after three seconds and
+        // the box is tinted two to three seconds later.
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("answers stopped after 3000 ms")), 8000);
+        const qsizetype heartbeatsWhenSilent = count(QStringLiteral("heartbeat"));
+        QVERIFY(heartbeatsWhenSilent >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!white(), 5000);
+        QCOMPARE(app::backgroundOf(*form.txtIP), app::kLinkLostTint);
+        // The panel goes on sending, and nothing but the heartbeat.
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("heartbeat")) >= heartbeatsWhenSilent + 2, 5000);
+        QCOMPARE(count(QStringLiteral("contrast 80")), 2);
+
+        form.close();
+        unit.terminate();
+        QVERIFY(unit.waitForFinished(5000));
+    }
+};
+
+QTEST_MAIN(LinkWithUnitTest)
+#include "test_link_with_unit.moc"
