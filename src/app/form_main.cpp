@@ -2,8 +2,10 @@
 
 #include "app/link_view.h"
 
+#include <QAbstractSlider>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QLineEdit>
 
 namespace veloxa::app {
 namespace {
@@ -91,6 +93,31 @@ void addOptions(controls::OptionGroup *group, const char *name, QWidget *parent,
     group->select(0);
 }
 
+// Names every box and slider for screen readers: the label beside it on its
+// row in the same frame, or else the caption of its frame. Buttons and option
+// buttons need nothing here: their caption is their name, and it follows the
+// caption when that changes ("HB is on" / "HB is off").
+void nameForScreenReaders(QWidget &window)
+{
+    const auto controls = window.findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        if (!qobject_cast<QLineEdit *>(control) && !qobject_cast<QAbstractSlider *>(control))
+            continue;
+        QWidget *frame = control->parentWidget();
+        QString name;
+        const QRect place = control->geometry();
+        for (const QLabel *text : frame->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+            const QRect labelPlace = text->geometry();
+            const bool sameRow = labelPlace.top() <= place.bottom() && place.top() <= labelPlace.bottom();
+            if (sameRow && labelPlace.right() < place.left())
+                name = text->text();
+        }
+        if (const auto *groupBox = qobject_cast<QGroupBox *>(frame); name.isEmpty() && groupBox)
+            name = groupBox->title();
+        control->setAccessibleName(name);
+    }
+}
+
 } // namespace
 
 FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const link::MonotonicClock &clock,
@@ -109,6 +136,7 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
     channel.setObjectName(QStringLiteral("Enet"));
 
     createControls();
+    nameForScreenReaders(*this);
     wireControls(store, clock);
     txtFreq->setFocus();
 }

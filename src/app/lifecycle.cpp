@@ -5,6 +5,8 @@
 #include "app/window_position.h"
 #include "dds/number_text.h"
 
+#include <cmath>
+
 namespace veloxa::app {
 
 QString revisionText()

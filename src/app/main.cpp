@@ -1,10 +1,14 @@
 #include "app/form_main.h"
 #include "app/lifecycle.h"
-#include "app/polite_end.h"
 #include "app/single_copy.h"
 #include "app/version.h"
 #include "link/udp_channel.h"
+#ifdef Q_OS_WIN
+#include "settings/registry_store_qt.h"
+#else
+#include "app/polite_end.h"
 #include "settings/qsettings_store.h"
+#endif
 
 #include <QApplication>
 #include <QLockFile>
@@ -23,14 +27,20 @@ int main(int argc, char *argv[])
     if (!singleCopy.tryLock(0))
         return 0;
 
+#ifdef Q_OS_WIN
+    veloxa::settings::RegistryStore store;
+#else
     veloxa::settings::QSettingsStore store;
+#endif
     veloxa::link::UdpChannel channel;
     veloxa::link::SteadyClock clock;
     veloxa::app::FormMain form(channel, store, clock);
     veloxa::app::Lifecycle lifecycle(form, store, [] { QCoreApplication::quit(); });
 
+#ifndef Q_OS_WIN
     veloxa::app::PoliteEnd politeEnd;
     QObject::connect(&politeEnd, &veloxa::app::PoliteEnd::requested, &form, &QWidget::close);
+#endif
     // The desktop session ending asks for the settings first; whatever ends
     // the event loop also stores them. Shut-down runs only once.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &form, &QWidget::close);
