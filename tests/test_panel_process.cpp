@@ -5,6 +5,7 @@
 
 #include "support/bytes.h"
 #include "support/panel_process.h"
+#include "support/watchdog.h"
 
 #include <QFileInfo>
 
@@ -135,6 +136,7 @@ private slots:
         const qsizetype resync = all.lastIndexOf(bytes("63 50"));
         QVERIFY(resync > 1);
         QCOMPARE(hex(all.at(resync + 1)), QStringLiteral("67 E0"));
+        QVERIFY2(heartbeatStall(unit).isEmpty(), qPrintable(heartbeatStall(unit)));
 
         stopPolitely(panel);
         QCOMPARE(panel.exitCode(), 0);

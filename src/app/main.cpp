@@ -23,8 +23,7 @@ int main(int argc, char *argv[])
     // Only one copy runs: a second one ends here, before any window, store
     // access or datagram.
     QLockFile singleCopy(veloxa::app::singleCopyLockPath());
-    singleCopy.setStaleLockTime(0);
-    if (!singleCopy.tryLock(0))
+    if (!veloxa::app::takeSingleCopyLock(singleCopy))
         return 0;
 
 #ifdef Q_OS_WIN

@@ -1,6 +1,7 @@
 #include "dds/frequency_entry.h"
 
 #include "dds/number_text.h"
+#include "dds/system_clock.h"
 #include "dds/tuning_word.h"
 
 namespace veloxa::dds {
@@ -28,20 +29,7 @@ FrequencyEntry::FrequencyEntry(controls::TextBox &frequency, const controls::Tex
 
 void FrequencyEntry::frequencyChanged()
 {
-    // The clamps assume a clock that is a number and not negative; with a
-    // negative clock the two would undo each other without end, so they rest
-    // until the clock box holds a usable number again.
-    const auto halfClock = [this]() -> std::optional<double> {
-        const auto clockMHz = whole(m_clock.text());
-        if (!clockMHz || *clockMHz < 0.0)
-            return std::nullopt;
-        return *clockMHz;
-    };
-
-    if (const auto f = halfClock(); f && leading(m_frequency.text()) > asWritten(*f / 2.0))
-        m_frequency.assign(written(*f / 2.0));
-    if (const auto f = halfClock(); f && leading(m_frequency.text()) < asWritten(*f * -1.0 / 2.0))
-        m_frequency.assign(written(*f * -1.0 / 2.0));
+    clampToHalfClock(m_frequency, m_clock);
 
     // The label shows 32 x the number the update sends: the leading number,
     // which for a text that is a number as a whole is that number, and for

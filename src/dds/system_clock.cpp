@@ -36,6 +36,22 @@ std::optional<QString> clockLowerBoundCorrection(const QString &text)
     return std::nullopt;
 }
 
+void clampToHalfClock(controls::TextBox &box, const controls::TextBox &clock)
+{
+    const auto usableClock = [&clock]() -> std::optional<double> {
+        const auto clockMHz = whole(clock.text());
+        if (!clockMHz || *clockMHz < 0.0)
+            return std::nullopt;
+        return *clockMHz;
+    };
+    // The bounds are compared as written, so a box clamped to a bound that 15
+    // digits round up is not clamped again.
+    if (const auto f = usableClock(); f && leading(box.text()) > asWritten(*f / 2.0))
+        box.assign(written(*f / 2.0));
+    if (const auto f = usableClock(); f && leading(box.text()) < asWritten(*f * -1.0 / 2.0))
+        box.assign(written(*f * -1.0 / 2.0));
+}
+
 SystemClockEntry::SystemClockEntry(controls::TextBox &clock)
     : m_clock(clock)
 {

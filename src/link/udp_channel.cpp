@@ -1,5 +1,8 @@
 #include "link/udp_channel.h"
 
+#include "link/link_log.h"
+
+#include <QNetworkDatagram>
 #include <QStringList>
 
 namespace veloxa::link {
@@ -43,10 +46,19 @@ bool UdpChannel::setDestination(const QString &host, int port)
 
 bool UdpChannel::send(const Datagram &datagram)
 {
-    if (!m_hasDestination || m_closed)
+    if (!m_hasDestination || m_closed) {
+        qCDebug(linkLog).noquote() << (m_closed ? QStringLiteral("not sent, channel closed: ")
+                                                : QStringLiteral("not sent, no destination yet: "))
+                                          + datagramLine(datagram);
         return false;
+    }
     // Judged by the return value alone: error() stays set after later successes.
-    return m_socket.writeDatagram(datagram, m_host, m_port) == datagram.size();
+    const bool sent = m_socket.writeDatagram(datagram, m_host, m_port) == datagram.size();
+    qCDebug(linkLog).noquote() << (sent ? QStringLiteral("sent to %1: ").arg(endpointText(m_host, m_port))
+                                        : QStringLiteral("send to %1 failed (%2): ")
+                                              .arg(endpointText(m_host, m_port), m_socket.errorString()))
+                                          + datagramLine(datagram);
+    return sent;
 }
 
 void UdpChannel::close()
@@ -58,8 +70,18 @@ void UdpChannel::close()
 void UdpChannel::drain()
 {
     for (int i = 0; i < kDrainPerEvent && m_socket.hasPendingDatagrams(); ++i) {
-        char discard;
-        m_socket.readDatagram(&discard, 1); // the content is never used
+        if (linkLog().isDebugEnabled()) {
+            // Read whole, with its sender, only for the command log.
+            const QNetworkDatagram datagram = m_socket.receiveDatagram();
+            if (datagram.isValid())
+                qCDebug(linkLog).noquote() << arrivalLine(datagram.senderAddress(),
+                                                          static_cast<quint16>(datagram.senderPort()), datagram.data());
+            else
+                qCDebug(linkLog).noquote() << QStringLiteral("arrival not readable: ") + m_socket.errorString();
+        } else {
+            char discard;
+            m_socket.readDatagram(&discard, 1); // the content is never used
+        }
         emit arrived();
     }
 }

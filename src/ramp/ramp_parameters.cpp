@@ -1,12 +1,12 @@
 #include "ramp/ramp_parameters.h"
 
 #include "dds/number_text.h"
+#include "dds/system_clock.h"
 
 #include <cmath>
 
 namespace veloxa::ramp {
 
-using dds::asWritten;
 using dds::leading;
 using dds::whole;
 using dds::written;
@@ -55,19 +55,7 @@ void RampParameters::wholeNumberRules(controls::TextBox &box, double largest, co
 
 void RampParameters::stopRules()
 {
-    // The clamps need a clock that is a number and not negative; with a
-    // negative clock they would undo each other without end.
-    const auto clock = [this]() -> std::optional<double> {
-        const auto clockMHz = whole(m_clock.text());
-        if (!clockMHz || *clockMHz < 0.0)
-            return std::nullopt;
-        return *clockMHz;
-    };
-
-    if (const auto f = clock(); f && leading(m_stop.text()) > asWritten(*f / 2.0))
-        m_stop.assign(written(*f / 2.0));
-    if (const auto f = clock(); f && leading(m_stop.text()) < asWritten(*f * -1.0 / 2.0))
-        m_stop.assign(written(*f * -1.0 / 2.0));
+    dds::clampToHalfClock(m_stop, m_clock);
     m_store.write(settings::names::RampStopFreq, m_stop.text());
 }
 

@@ -392,6 +392,11 @@ bool lockAvailable(const QString &path)
     if (lockInfo.exists() && !lockInfo.isFile())
         return false;
     QLockFile lock(lockPath);
+    // A lock file that names no owner (its writer was killed between creating
+    // and filling it) would count as stale only after QLockFile's default of
+    // 30 s, and every write would fail until then. A live holder's lock is
+    // never taken: QLockFile removes a stale file only when it can lock it.
+    lock.setStaleLockTime(kLockWaitMs / 2);
     if (!lock.tryLock(kLockWaitMs))
         return false;
     lock.unlock();

@@ -2,6 +2,7 @@
 // The built panel as a separate process, with settings and runtime folders of
 // its own, and a UDP socket playing the unit.
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
@@ -74,14 +75,21 @@ struct PanelEnvironment {
 struct FakeUnit {
     QUdpSocket socket;
     QList<QNetworkDatagram> received;
+    // When each of `received` was taken in, in ms of `clock` (started with the unit).
+    QList<qint64> arrivalMs;
+    QElapsedTimer clock;
+
+    FakeUnit() { clock.start(); }
 
     bool bind(const QHostAddress &address, quint16 port = 37829)
     {
         if (!socket.bind(address, port))
             return false;
         QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
-            while (socket.hasPendingDatagrams())
+            while (socket.hasPendingDatagrams()) {
                 received.append(socket.receiveDatagram());
+                arrivalMs.append(clock.elapsed());
+            }
         });
         return true;
     }

@@ -1,0 +1,145 @@
+// Keystroke to datagram: how long after a key goes into the frequency box the
+// frequency command reaches the unit's socket.
+//
+// The real window with the real UDP channel sends to a plain POSIX socket on
+// 127.0.0.1 bound here. Keys alternate between '5' (appended) and Backspace,
+// so every key changes the text ("12.34" <-> "12.345", always in range) and
+// sends the frequency command and then the polarity repeat. A sample runs
+// from just before the key event to the kernel's arrival stamp of the
+// frequency datagram (SO_TIMESTAMPNS); the polarity datagram is read and
+// dropped. The floor, sampled alternately with the keys in the same run, is a
+// plain sendto of a 6-byte and a 2-byte datagram to the same socket, timed to
+// the first one's arrival stamp in the same way.
+
+#include "support.h"
+
+#include "app/form_main.h"
+#include "link/clock.h"
+#include "link/datagrams.h"
+#include "link/udp_channel.h"
+#include "settings/memory_store.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace veloxa;
+using namespace veloxa::bench;
+
+namespace {
+
+constexpr double kGoalMs = 0.25;
+
+const char kUsage[] = "bench_keystroke [--keys N] [--warmup N] [--csv-dir DIR]\n"
+                      "  N keys into the real window's frequency box (default 1000, after 50 unmeasured),\n"
+                      "  each timed to the frequency datagram's arrival at a socket on 127.0.0.1.";
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "bench_keystroke: %s\n", what);
+    std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options options(argc, argv, {{"keys", "1000"}, {"warmup", "50"}, {"csv-dir", VELOXA_BENCH_RESULTS}}, kUsage);
+    requireIsolatedLoopback("bench_keystroke");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    const long long keys = options.number("keys");
+    const long long warmup = options.number("warmup");
+
+    Receiver unit;
+    link::UdpChannel channel;
+    if (!channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()))
+        fail("the channel refused 127.0.0.1");
+    settings::MemoryStore store;
+    link::SteadyClock clock;
+    app::FormMain form(channel, store, clock);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        fail("the window was not shown");
+    form.activateWindow();
+    form.txtFreq->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(form.txtFreq, Qt::Key_End);
+    QCoreApplication::processEvents();
+    unit.drain();
+
+    const QString shortText = form.txtFreq->text();
+    const QString longText = shortText + QLatin1Char('5');
+
+    Sender plain;
+    const char frequencyLike[6] = {char(0xA5), 0, 1, 2, 3, 4};
+    const char polarityLike[2] = {0x70, 0};
+
+    std::vector<double> keyToArrival, keyToRead, keyHandled, floorArrival, floorRead;
+    int skipped = 0;
+    std::vector<std::uint8_t> previous;
+    for (long long i = 0; i < warmup + keys; ++i) {
+        const bool measured = i >= warmup;
+        const bool append = i % 2 == 0;
+
+        // Pending paints and layout of the previous key are not part of the next one.
+        QCoreApplication::processEvents();
+        const std::int64_t start = realtimeNs();
+        if (append)
+            QTest::keyClick(form.txtFreq, '5');
+        else
+            QTest::keyClick(form.txtFreq, Qt::Key_Backspace);
+        const std::int64_t handled = realtimeNs();
+        const auto frequency = unit.waitFor(link::opcode::Frequency, 2000, &skipped);
+        if (!frequency)
+            fail("no frequency datagram arrived within 2 s of a key");
+        if (!unit.waitFor(link::opcode::Polarity, 2000, &skipped))
+            fail("no polarity datagram followed the frequency datagram");
+        if (form.txtFreq->text() != (append ? longText : shortText))
+            fail("the key did not change the frequency box as expected");
+        if (frequency->bytes.size() != 6 || frequency->bytes == previous)
+            fail("the frequency datagram is not the 6-byte command for the new text");
+        previous = frequency->bytes;
+
+        // The floor: the same two sizes with a plain sendto, in the same run.
+        const std::int64_t floorStart = realtimeNs();
+        if (!plain.sendTo(unit.port(), frequencyLike, sizeof frequencyLike)
+            || !plain.sendTo(unit.port(), polarityLike, sizeof polarityLike))
+            fail("plain sendto failed");
+        const auto floorFirst = unit.waitFor(0xA5, 2000);
+        if (!floorFirst || !unit.waitFor(0x70, 2000))
+            fail("the floor's datagrams did not arrive");
+
+        if (measured) {
+            keyToArrival.push_back(nsToMs(frequency->kernelNs - start));
+            keyToRead.push_back(nsToMs(frequency->seenNs - start));
+            keyHandled.push_back(nsToMs(handled - start));
+            floorArrival.push_back(nsToMs(floorFirst->kernelNs - floorStart));
+            floorRead.push_back(nsToMs(floorFirst->seenNs - floorStart));
+        }
+    }
+    if (skipped != 0)
+        std::fprintf(stderr, "bench_keystroke: %d unexpected datagrams arrived and were dropped\n", skipped);
+
+    const Summary arrival = summarize(keyToArrival);
+    const Summary floor = summarize(floorArrival);
+    const Summary read = summarize(keyToRead);
+    const Summary floorReadSummary = summarize(floorRead);
+
+    Report report("keystroke", "key into txtFreq -> frequency datagram at a socket on 127.0.0.1");
+    report.addSummary("key -> frequency datagram arrival", arrival, "ms", "median <= " + fixed(kGoalMs, 2) + " ms",
+                      ratioText(arrival.median, floor.median), verdict(arrival.median <= kGoalMs));
+    report.addSummary("floor: sendto 6+2 bytes -> arrival", floor, "ms");
+    report.addSummary("key event handled (press+release)", summarize(keyHandled), "ms");
+    report.addSummary("key -> datagram read by recvmsg", read, "ms", {}, ratioText(read.median, floorReadSummary.median));
+    report.addSummary("floor: sendto -> read by recvmsg", floorReadSummary, "ms");
+    report.note("arrival = the kernel's receive stamp (SO_TIMESTAMPNS); 'x floor' compares medians; "
+                + std::to_string(keys) + " keys ('5' / Backspace alternately) after " + std::to_string(warmup)
+                + " unmeasured");
+    return report.finish(options.text("csv-dir")) ? 0 : 1;
+}

@@ -1,0 +1,101 @@
+// What a screen reader announces for each control of the window: its
+// accessible name, as the accessibility interface reports it.
+
+#include "support/panel_harness.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAccessible>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace veloxa;
+
+namespace {
+
+QString announced(QWidget *control)
+{
+    QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(control);
+    return interface ? interface->text(QAccessible::Name) : QStringLiteral("<no accessibility interface>");
+}
+
+} // namespace
+
+class TestAccessibleNames : public QObject {
+    Q_OBJECT
+
+private slots:
+    void names_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+
+        const auto row = [](const char *control, const char *name) {
+            QTest::newRow(control) << QString::fromLatin1(control) << QString::fromUtf8(name);
+        };
+        // Boxes and sliders: the caption of their frame, or the label beside them.
+        row("txtIP", "IP Address");
+        row("txtPort", "Port");
+        row("txtFreq", "DDS Frequency");
+        row("txtSysClk", "System Clock");
+        row("txtRampRate", "Rate");
+        row("txtRampStep", "Step Size (0 - 2^32)");
+        row("txtStopFreq", "Stop f (MHz)");
+        row("sldGain", "Gain (Icp) 'g'");
+        row("sldContrast", "Contrast 'c'");
+        // Buttons and option buttons: their caption.
+        row("cmdHb", "HB is on");
+        row("cmdDdsReg", "DDS Reg 0xB0");
+        row("cmdUpdateFreq", "Update 0xA5");
+        row("cmdRampStart", "Start 0xAC");
+        row("cmdRampStop", "Stop 0xAB");
+        row("cmdSeqClear", "Clear Sequence 0xC0");
+        row("cmdSeqFreq", "Add Frequency 0xC1 A5...");
+        row("cmdSeqRamp", "Add Ramp 0xC1 AC...");
+        row("cmdSeqAdwin", "Add Wait For ADWin 0xC1 A4");
+        row("cmdSeqExecute", "Execute Sequence 0xC4");
+        row("cmdSeqRestart", "Restart Sequence 0xC5");
+        row("optDdsPolarity_0", "+");
+        row("optDdsPolarity_1", "--");
+        row("optDdsPower_0", "On");
+        row("optDdsPower_1", "Off");
+    }
+
+    void names()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        test::PanelHarness panel;
+        auto *widget = panel.form->findChild<QWidget *>(control);
+        QVERIFY2(widget, qPrintable(control));
+        QCOMPARE(announced(widget), name);
+    }
+
+    // A control added later without a name is caught here.
+    void everyControlHasAName()
+    {
+        test::PanelHarness panel;
+        const auto widgets = panel.form->findChildren<QWidget *>();
+        int controls = 0;
+        for (QWidget *widget : widgets) {
+            if (!qobject_cast<QAbstractButton *>(widget) && !qobject_cast<QLineEdit *>(widget)
+                && !qobject_cast<QAbstractSlider *>(widget))
+                continue;
+            ++controls;
+            QVERIFY2(!announced(widget).trimmed().isEmpty(), qPrintable(widget->objectName()));
+        }
+        QCOMPARE(controls, 24);
+    }
+
+    // The heartbeat button's name follows its caption.
+    void nameFollowsCaption()
+    {
+        test::PanelHarness panel;
+        panel.form->cmdHb->click(); // the heartbeat goes off
+        QCOMPARE(panel.form->cmdHb->text(), QStringLiteral("HB is off"));
+        QCOMPARE(announced(panel.form->cmdHb), QStringLiteral("HB is off"));
+    }
+};
+
+QTEST_MAIN(TestAccessibleNames)
+#include "test_accessible_names.moc"

@@ -1,0 +1,202 @@
+// The Debian package made with CPack from this build tree: the files it
+// installs and where, the fields of its control file, the menu entry and icon,
+// and that a program from it runs. Skipped where cpack or dpkg-deb is missing.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int kPackTimeoutMs = 180000;
+constexpr int kToolTimeoutMs = 30000;
+
+struct Result {
+    bool ran = false;
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QString describe() const { return QStringLiteral("exit %1\n%2\n%3").arg(exitCode).arg(out, err); }
+};
+
+Result runTool(const QString &program, const QStringList &arguments, const QString &workingDirectory = {},
+               int timeoutMs = kToolTimeoutMs)
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    Result result;
+    if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return result;
+    }
+    result.ran = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// The keys of the [Desktop Entry] group.
+QMap<QString, QString> desktopEntry(const QString &path)
+{
+    QFile file(path);
+    QMap<QString, QString> keys;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return keys;
+    bool inEntry = false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1Char('[')))
+            inEntry = line == QLatin1String("[Desktop Entry]");
+        else if (inEntry && line.contains(QLatin1Char('=')) && !line.startsWith(QLatin1Char('#')))
+            keys.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+    }
+    return keys;
+}
+
+} // namespace
+
+class TestPackage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_cpack = QStandardPaths::findExecutable(QStringLiteral("cpack"));
+        m_dpkgDeb = QStandardPaths::findExecutable(QStringLiteral("dpkg-deb"));
+        if (m_cpack.isEmpty() || m_dpkgDeb.isEmpty())
+            QSKIP("cpack or dpkg-deb is not installed");
+
+        // This program lives in <build>/tests.
+        const QString buildDir = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).canonicalPath();
+        const QString config = buildDir + QStringLiteral("/CPackConfig.cmake");
+        QVERIFY2(QFileInfo::exists(config), qPrintable(config));
+        QVERIFY(m_scratch.isValid());
+
+        // The package holds what is built already (the test programs depend on
+        // every installed program). CPack would first build the whole tree when
+        // the tree uses Makefiles ("preinstall"); naming the Ninja generator,
+        // which has no such step, leaves that out whatever the tree uses.
+        const Result pack = runTool(m_cpack,
+                                    {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"), config,
+                                     QStringLiteral("-B"), m_scratch.filePath(QStringLiteral("out")),
+                                     QStringLiteral("-D"), QStringLiteral("CPACK_CMAKE_GENERATOR=Ninja")},
+                                    buildDir, kPackTimeoutMs);
+        QVERIFY2(pack.ran && pack.exitCode == 0, qPrintable(pack.describe()));
+
+        const QStringList packages =
+            QDir(m_scratch.filePath(QStringLiteral("out"))).entryList({QStringLiteral("*.deb")}, QDir::Files);
+        QCOMPARE(packages.size(), 1);
+        m_package = m_scratch.filePath(QStringLiteral("out/") + packages.constFirst());
+        m_root = m_scratch.filePath(QStringLiteral("root"));
+        const Result extract = runTool(m_dpkgDeb, {QStringLiteral("-x"), m_package, m_root});
+        QVERIFY2(extract.ran && extract.exitCode == 0, qPrintable(extract.describe()));
+    }
+
+    void installedFiles_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("executable");
+
+        QTest::newRow("panel") << QStringLiteral("usr/bin/veloxa2-gui") << true;
+        QTest::newRow("simulator") << QStringLiteral("usr/bin/veloxa2-unit-sim") << true;
+        QTest::newRow("command-line tool") << QStringLiteral("usr/bin/veloxa2-ctl") << true;
+        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/veloxa2-gui.desktop") << false;
+        QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png") << false;
+    }
+
+    void installedFiles()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, executable);
+        const QFileInfo file(m_root + QLatin1Char('/') + path);
+        QVERIFY2(file.isFile(), qPrintable(file.filePath()));
+        QVERIFY(file.size() > 0);
+        QCOMPARE(file.isExecutable(), executable);
+    }
+
+    void controlFields_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("holds");
+
+        QTest::newRow("name") << QStringLiteral("Package") << QStringLiteral("veloxa2-gui");
+        QTest::newRow("version") << QStringLiteral("Version") << QStringLiteral(".");
+        QTest::newRow("Qt widgets") << QStringLiteral("Depends") << QStringLiteral("libqt6widgets6");
+        QTest::newRow("Qt gui") << QStringLiteral("Depends") << QStringLiteral("libqt6gui6");
+        QTest::newRow("Qt network") << QStringLiteral("Depends") << QStringLiteral("libqt6network6");
+        QTest::newRow("Qt core") << QStringLiteral("Depends") << QStringLiteral("libqt6core6");
+        QTest::newRow("maintainer") << QStringLiteral("Maintainer") << QStringLiteral("@");
+        QTest::newRow("description") << QStringLiteral("Description") << QStringLiteral("Veloxa2");
+        QTest::newRow("section") << QStringLiteral("Section") << QStringLiteral("science");
+    }
+
+    void controlFields()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, holds);
+        const Result value = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, field});
+        QVERIFY2(value.ran && value.exitCode == 0, qPrintable(value.describe()));
+        QVERIFY2(value.out.contains(holds), qPrintable(field + QStringLiteral(": ") + value.out));
+    }
+
+    // The menu entry starts the packaged panel and shows the packaged icon.
+    void menuEntry()
+    {
+        const QString path = m_root + QStringLiteral("/usr/share/applications/veloxa2-gui.desktop");
+        const QMap<QString, QString> keys = desktopEntry(path);
+        QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
+        QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Veloxa2 GUI"));
+        QCOMPARE(keys.value(QStringLiteral("Exec")), QStringLiteral("veloxa2-gui"));
+        QCOMPARE(keys.value(QStringLiteral("Icon")), QStringLiteral("veloxa2-gui"));
+        QVERIFY(keys.value(QStringLiteral("Categories")).split(QLatin1Char(';')).contains(QStringLiteral("Science")));
+        QVERIFY(QFileInfo(m_root + QStringLiteral("/usr/bin/") + keys.value(QStringLiteral("Exec"))).isExecutable());
+        QVERIFY(QFileInfo::exists(m_root + QStringLiteral("/usr/share/icons/hicolor/32x32/apps/")
+                                  + keys.value(QStringLiteral("Icon")) + QStringLiteral(".png")));
+
+        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        if (validator.isEmpty())
+            QSKIP("desktop-file-validate is not installed; the keys above were checked");
+        const Result validation = runTool(validator, {path});
+        QVERIFY2(validation.ran && validation.exitCode == 0 && validation.out.isEmpty(),
+                 qPrintable(validation.describe()));
+    }
+
+    // The PNG is the window's own icon, pixel for pixel.
+    void icon()
+    {
+        const QImage png(m_root + QStringLiteral("/usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png"), "PNG");
+        QVERIFY(!png.isNull());
+        QCOMPARE(png.size(), QSize(32, 32));
+        const QImage xpm(QStringLiteral(":/veloxa2/veloxa2.xpm"), "XPM"); // the window's icon
+        QVERIFY(!xpm.isNull());
+        QCOMPARE(png.convertToFormat(QImage::Format_ARGB32), xpm.convertToFormat(QImage::Format_ARGB32));
+    }
+
+    void packagedToolRuns()
+    {
+        const Result run = runTool(m_root + QStringLiteral("/usr/bin/veloxa2-ctl"),
+                                   {QStringLiteral("--dry-run"), QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                                    QStringLiteral("gain"), QStringLiteral("7")});
+        QVERIFY2(run.ran && run.exitCode == 0, qPrintable(run.describe()));
+        QCOMPARE(run.out, QStringLiteral("67 E0 | gain 7 (byte 0xe0)\n"));
+    }
+
+private:
+    QString m_cpack;
+    QString m_dpkgDeb;
+    QTemporaryDir m_scratch;
+    QString m_package;
+    QString m_root;
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "test_package.moc"

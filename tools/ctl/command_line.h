@@ -1,0 +1,59 @@
+#pragma once
+// The command line of veloxa2-ctl, turned into the datagrams to send.
+//
+// Every datagram comes from the panel's own builders (link/datagrams.h, the
+// tuning word of dds/tuning_word.h, the ramp command of ramp/ramp_control.h),
+// and every value is checked against the range the panel keeps its controls
+// in, so a command given here puts on the wire exactly what the panel would.
+
+#include "link/datagrams.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace veloxa::ctl {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitSendFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+inline constexpr quint16 kDefaultPort = 37829;
+inline const QString kDefaultHost = QStringLiteral("192.168.1.133");
+inline const QString kDefaultClock = QStringLiteral("1000");
+
+// What one run does.
+struct Plan {
+    enum class Action { Send, Help, Version };
+    Action action = Action::Send;
+
+    std::optional<QHostAddress> host; // --host; without it the stored or default address
+    quint16 port = kDefaultPort;
+    bool dryRun = false;
+    bool verbose = false;
+    std::optional<double> listenSeconds;
+    QList<link::Datagram> datagrams; // in the order they go
+};
+
+struct ParseResult {
+    std::optional<Plan> plan;
+    QString error; // one line, without the program's name; empty when plan is set
+};
+
+// The arguments after the program's name.
+ParseResult parseCommandLine(const QStringList &arguments);
+
+// The destination when --host is not given: the panel's stored "IP Address"
+// when there is one that is a dotted quad, else 192.168.1.133.
+struct DefaultHost {
+    QHostAddress address;
+    QString origin; // where it came from, for --verbose
+};
+DefaultHost defaultHost();
+
+QString helpText();
+
+} // namespace veloxa::ctl
