@@ -389,7 +389,9 @@ bool lockAvailable(const QString &path)
 {
     const QString lockPath = path + QStringLiteral(".lock");
     const QFileInfo lockInfo(lockPath);
-    if (lockInfo.exists() && !lockInfo.isFile())
+    if (!lockInfo.exists())
+        return true; // the usual case: nobody holds it, QSettings takes it at once
+    if (!lockInfo.isFile())
         return false;
     QLockFile lock(lockPath);
     // A lock file that names no owner (its writer was killed between creating
