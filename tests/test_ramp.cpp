@@ -96,12 +96,7 @@ private slots:
     void init()
     {
         h = std::make_unique<test::PanelHarness>();
-        h->startAndClear();
-        QVERIFY(!QTest::currentTestFailed());
-        // No heartbeat among the datagrams a test looks at.
-        h->form->tmrHB->stop();
-        QVERIFY(QTest::qWaitForWindowActive(h->form.get()));
-        h->clear();
+        h->startWithoutHeartbeat();
     }
 
     void cleanup() { h.reset(); }
