@@ -18,20 +18,20 @@ namespace {
 
 const QString kSeeHelp = QStringLiteral("; see veloxa2-ctl --help");
 
-struct OptionSpec {
+struct KnownOption {
     const char *name;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"host", true},     {"port", true},     {"sysclk", true},    {"listen", true},
     {"polarity", true}, {"step", true},     {"rate", true},      {"stop", true},
     {"dry-run", false}, {"verbose", false}, {"help", false},     {"version", false},
 };
 
-const OptionSpec *findOption(const QString &name)
+const KnownOption *findOption(const QString &name)
 {
-    for (const OptionSpec &option : kOptions)
+    for (const KnownOption &option : kOptions)
         if (name == QLatin1String(option.name))
             return &option;
     return nullptr;
@@ -135,14 +135,14 @@ Checked<Tokens> tokenize(const QStringList &arguments)
 
         const qsizetype equals = token.indexOf(QLatin1Char('='));
         const QString name = token.mid(2, equals < 0 ? -1 : equals - 2);
-        const OptionSpec *spec = findOption(name);
-        if (!spec)
+        const KnownOption *known = findOption(name);
+        if (!known)
             return Failure{QStringLiteral("unknown option --%1").arg(name) + kSeeHelp};
         if (tokens.options.contains(name))
             return Failure{QStringLiteral("--%1 is given twice").arg(name) + kSeeHelp};
 
         QString value;
-        if (spec->takesValue) {
+        if (known->takesValue) {
             if (equals >= 0)
                 value = token.mid(equals + 1);
             else if (i + 1 < arguments.size())
