@@ -8,6 +8,9 @@
 #include "settings/memory_store.h"
 #include "support/panel_process.h"
 
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
 using namespace veloxa;
 
 class LinkWithUnitTest : public QObject {
@@ -57,6 +60,41 @@ private slots:
         form.close();
         unit.terminate();
         QVERIFY(unit.waitForFinished(5000));
+    }
+
+    void editingTheAddressDoesNotRedirect()
+    {
+        // The destination is set once at start-up: what the user types into
+        // the address box later changes nothing about where datagrams go.
+        const QHostAddress unit(QStringLiteral("127.0.0.41"));
+        const QHostAddress typed(QStringLiteral("127.0.0.42"));
+        QUdpSocket atUnit;
+        QUdpSocket atTyped;
+        QVERIFY(atUnit.bind(unit, 37829));
+        QVERIFY(atTyped.bind(typed, 37829));
+        const auto next = [](QUdpSocket &socket) {
+            return socket.waitForReadyRead(5000) ? socket.receiveDatagram().data().toHex(' ') : QByteArray();
+        };
+
+        link::UdpChannel channel;
+        settings::MemoryStore store;
+        store.values.insert(settings::names::IpAddress, unit.toString());
+        link::SteadyClock clock;
+        app::FormMain form(channel, store, clock);
+        app::Lifecycle lifecycle(form, store, [] {});
+        lifecycle.startUp();
+        form.tmrHB->stop();
+        QCOMPARE(next(atUnit), QByteArray("63 50"));
+        QCOMPARE(next(atUnit), QByteArray("67 e0"));
+
+        form.txtIP->setFocus();
+        form.txtIP->selectAll();
+        QTest::keyClicks(form.txtIP, typed.toString());
+        QCOMPARE(form.txtIP->text(), typed.toString());
+        QTest::mouseClick(form.cmdDdsReg, Qt::LeftButton);
+        QCOMPARE(next(atUnit), QByteArray("b0"));
+        QVERIFY(!atTyped.hasPendingDatagrams());
+        form.close();
     }
 };
 

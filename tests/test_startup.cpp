@@ -149,10 +149,10 @@ private slots:
         QCOMPARE(panel.form.frameGeometry().topLeft(), QPoint(100, 50));
     }
 
-    void positionOffEveryScreenKeepsDefaultPlacement()
+    void positionOffEveryScreenKeepsOnlyTheEdgeThatFits()
     {
-        // Passes the checks (less than twice the primary width) but would put
-        // the title bar where no screen is now.
+        // "Left" passes its check (less than twice the primary width) but
+        // would put the title bar where no screen is now; "Top" still counts.
         WatchedPanel panel;
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
@@ -161,7 +161,35 @@ private slots:
         panel.form.show();
         const QPoint placed = panel.form.frameGeometry().topLeft();
         panel.lifecycle.startUp();
-        QCOMPARE(panel.form.frameGeometry().topLeft(), placed);
+        QCOMPARE(panel.form.frameGeometry().topLeft(), QPoint(placed.x(), 10));
+    }
+
+    void restoredTopLeft_data()
+    {
+        QTest::addColumn<std::optional<int>>("left");
+        QTest::addColumn<std::optional<int>>("top");
+        QTest::addColumn<QPoint>("corner");
+        const std::optional<int> none;
+        // The system placed the window at (50, 60); two screens side by side.
+        QTest::newRow("both fit") << std::optional(100) << std::optional(200) << QPoint(100, 200);
+        QTest::newRow("left only") << std::optional(100) << none << QPoint(100, 60);
+        QTest::newRow("top only") << none << std::optional(200) << QPoint(50, 200);
+        QTest::newRow("on the second screen") << std::optional(1000) << std::optional(100) << QPoint(1000, 100);
+        QTest::newRow("left past the second screen, top kept") << std::optional(1500) << std::optional(200) << QPoint(50, 200);
+        QTest::newRow("top below the screens, left kept") << std::optional(300) << std::optional(700)
+                                                          << QPoint(300, 60);
+        QTest::newRow("top below the second screen only") << std::optional(1000) << std::optional(500)
+                                                          << QPoint(1000, 60);
+        QTest::newRow("neither fits") << std::optional(1600) << std::optional(-40) << QPoint(50, 60);
+    }
+
+    void restoredTopLeft()
+    {
+        QFETCH(std::optional<int>, left);
+        QFETCH(std::optional<int>, top);
+        QFETCH(QPoint, corner);
+        const QList<QRect> screens = {QRect(0, 0, 800, 600), QRect(880, 0, 640, 480)};
+        QCOMPARE(app::restoredTopLeft(QRect(50, 60, 311, 380), {left, top}, screens), corner);
     }
 
     void titleBarReachable_data()

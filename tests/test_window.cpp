@@ -69,29 +69,29 @@ private slots:
         };
         row("txtIP", "TextBox", "IP Address", "192.168.1.133", "The unit's IP address");
         row("txtPort", "TextBox", "Port", "37829", none, false);
-        row("cmdHb", "QPushButton", "window", "HB is on", "Stop the heartbeat, for testing.");
-        row("cmdDdsReg", "QPushButton", "window", "DDS Reg 0xB0", "If debugging, show all DDS registers");
+        row("cmdHb", "CommandButton", "window", "HB is on", "Stop the heartbeat, for testing.");
+        row("cmdDdsReg", "CommandButton", "window", "DDS Reg 0xB0", "If debugging, show all DDS registers");
         row("txtFreq", "TextBox", "DDS Frequency", "12.34", "DDS frequency in MHz");
         row("lblLaserFreq", "QLabel", "DDS Frequency", "(Laser Freq)", "Offset frequency");
-        row("cmdUpdateFreq", "QPushButton", "DDS Frequency", "Update 0xA5", "Set frequency.");
+        row("cmdUpdateFreq", "CommandButton", "DDS Frequency", "Update 0xA5", "Set frequency.");
         row("txtRampRate", "TextBox", "Ramp", "1", "Number of 4 clock cycles per step", true, 5);
         row("txtRampStep", "TextBox", "Ramp", "1", "Step size in FTW units", true, 10);
         row("txtStopFreq", "TextBox", "Ramp", "15", "Stop frequency (MHz)");
-        row("cmdRampStart", "QPushButton", "Ramp", "Start 0xAC", none);
-        row("cmdRampStop", "QPushButton", "Ramp", "Stop 0xAB", none);
+        row("cmdRampStart", "CommandButton", "Ramp", "Start 0xAC", none);
+        row("cmdRampStop", "CommandButton", "Ramp", "Stop 0xAB", none);
         row("optDdsPolarity_0", "QRadioButton", "Polarity 'p'", "+", polarityHint);
         row("optDdsPolarity_1", "QRadioButton", "Polarity 'p'", "--", polarityHint);
         row("txtSysClk", "TextBox", "System Clock", "1000", "System clock frequency, after PLL and divider (MHz)");
-        row("cmdSeqClear", "QPushButton", "Command Sequence", "Clear Sequence 0xC0", "Clear the command sequence");
-        row("cmdSeqFreq", "QPushButton", "Command Sequence", "Add Frequency 0xC1 A5...",
+        row("cmdSeqClear", "CommandButton", "Command Sequence", "Clear Sequence 0xC0", "Clear the command sequence");
+        row("cmdSeqFreq", "CommandButton", "Command Sequence", "Add Frequency 0xC1 A5...",
             "Add the indicated frequency to the command sequence");
-        row("cmdSeqRamp", "QPushButton", "Command Sequence", "Add Ramp 0xC1 AC...",
+        row("cmdSeqRamp", "CommandButton", "Command Sequence", "Add Ramp 0xC1 AC...",
             "Add the indicated ramp to the command sequence");
-        row("cmdSeqAdwin", "QPushButton", "Command Sequence", "Add Wait For ADWin 0xC1 A4",
+        row("cmdSeqAdwin", "CommandButton", "Command Sequence", "Add Wait For ADWin 0xC1 A4",
             "Add (to the command sequence) the command to wait for a trigger from the ADWin before executing next "
             "command in command sequence");
-        row("cmdSeqExecute", "QPushButton", "Command Sequence", "Execute Sequence 0xC4", none);
-        row("cmdSeqRestart", "QPushButton", "Command Sequence", "Restart Sequence 0xC5", none);
+        row("cmdSeqExecute", "CommandButton", "Command Sequence", "Execute Sequence 0xC4", none);
+        row("cmdSeqRestart", "CommandButton", "Command Sequence", "Restart Sequence 0xC5", none);
         row("sldGain", "Slider", "Gain (Icp) 'g'", none, none);
         row("optDdsPower_0", "QRadioButton", "DDS Power 0xA0...", "On", none);
         row("optDdsPower_1", "QRadioButton", "DDS Power 0xA0...", "Off", none);
@@ -155,15 +155,21 @@ private slots:
         QCOMPARE(form.Enet.objectName(), QStringLiteral("Enet"));
         QVERIFY(!harness->channel.hasDestination);
 
-        // Frame captions are bold; the controls inside them are not.
+        // Frame captions ask for "MS Sans Serif" 8.25 pt bold; the controls
+        // inside them keep the window's font.
         const auto frames = form.findChildren<QGroupBox *>();
         QCOMPARE(frames.size(), 10);
         for (QGroupBox *frame : frames) {
             QVERIFY2(frame->font().bold(), qPrintable(frame->title()));
+            QCOMPARE(frame->font().family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(frame->font().pointSizeF(), 8.25);
             QVERIFY2(frame->toolTip().isEmpty() || frame->title() == QLatin1String("Polarity 'p'"),
                      qPrintable(frame->title()));
-            for (QWidget *child : frame->findChildren<QWidget *>())
+            for (QWidget *child : frame->findChildren<QWidget *>()) {
                 QVERIFY2(!child->font().bold(), qPrintable(child->objectName()));
+                QCOMPARE(child->font().family(), form.font().family());
+                QCOMPARE(child->font().pointSizeF(), form.font().pointSizeF());
+            }
         }
     }
 
@@ -333,6 +339,9 @@ private slots:
         QTest::newRow("gain right") << "sldGain" << 3 << int(Qt::Key_Right) << 4;
         QTest::newRow("gain page up") << "sldGain" << 3 << int(Qt::Key_PageUp) << 4;
         QTest::newRow("gain at top") << "sldGain" << 7 << int(Qt::Key_Right) << 7;
+        QTest::newRow("gain left") << "sldGain" << 3 << int(Qt::Key_Left) << 2;
+        QTest::newRow("gain page down") << "sldGain" << 3 << int(Qt::Key_PageDown) << 2;
+        QTest::newRow("gain at bottom") << "sldGain" << 0 << int(Qt::Key_PageDown) << 0;
         QTest::newRow("contrast left") << "sldContrast" << 80 << int(Qt::Key_Left) << 79;
         QTest::newRow("contrast page up") << "sldContrast" << 80 << int(Qt::Key_PageUp) << 85;
         QTest::newRow("contrast page down") << "sldContrast" << 80 << int(Qt::Key_PageDown) << 75;

@@ -1,6 +1,7 @@
 #include "app/form_main.h"
 
 #include "app/link_view.h"
+#include "controls/command_button.h"
 
 #include <QAbstractSlider>
 #include <QCloseEvent>
@@ -13,9 +14,11 @@ namespace {
 QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
 {
     auto *box = new QGroupBox(caption, parent);
-    QFont captionFont = box->font();
-    captionFont.setBold(true);
+    // The captions ask for the family by name: where it is missing, the font
+    // system puts in its substitute for it.
+    QFont captionFont(QStringLiteral("MS Sans Serif"));
     captionFont.setPointSizeF(8.25);
+    captionFont.setBold(true);
     box->setFont(captionFont);
     box->setGeometry(geometry);
     return box;
@@ -27,9 +30,12 @@ void useWindowFont(QWidget *widget)
     QWidget *window = widget->window();
     if (widget->parentWidget() == window)
         return;
+    // Each property set explicitly, so that none is inherited from the frame.
     QFont plain = window->font();
-    plain.setBold(false);                           // set explicitly, so the
-    plain.setPointSizeF(window->font().pointSizeF()); // frame's font is not inherited
+    plain.setFamilies(window->font().families().isEmpty() ? QStringList{window->font().family()}
+                                                          : window->font().families());
+    plain.setBold(false);
+    plain.setPointSizeF(window->font().pointSizeF());
     widget->setFont(plain);
 }
 
@@ -53,9 +59,8 @@ controls::TextBox *textBox(const QString &text, QWidget *parent, const char *nam
 QPushButton *button(const QString &caption, QWidget *parent, const char *name, QRect geometry,
                     const QString &hint = {})
 {
-    auto *pushButton = place(new QPushButton(caption, parent), name, geometry);
+    auto *pushButton = place(new controls::CommandButton(caption, parent), name, geometry);
     pushButton->setToolTip(hint);
-    pushButton->setAutoDefault(false);
     return pushButton;
 }
 

@@ -42,13 +42,7 @@ void Lifecycle::restorePosition()
     const StoredPosition stored = acceptedPosition(m_store, screens, frame.size());
     if (!stored.left && !stored.top)
         return;
-    QRect moved = frame;
-    moved.moveTo(stored.left.value_or(frame.left()), stored.top.value_or(frame.top()));
-    // A position that passes the checks but leaves the title bar on no screen
-    // that exists now would lose the window: keep the system's placement.
-    if (!titleBarReachable(moved, screens.screens))
-        return;
-    m_form.move(moved.topLeft());
+    m_form.move(restoredTopLeft(frame, stored, screens.screens));
 }
 
 void Lifecycle::setDestination()

@@ -23,6 +23,18 @@ std::optional<double> storedNumber(const settings::SettingsStore &store, const Q
     return v;
 }
 
+// The text without leading and trailing blanks; tabs and line breaks stay.
+QString withoutBlanks(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.sliced(first, last - first);
+}
+
 // A slider refuses a value outside its range and keeps its own.
 void restoreSlider(controls::Slider &slider, double v)
 {
@@ -53,7 +65,7 @@ void restoreSettings(FormMain &form, const settings::SettingsStore &store)
         form.txtSysClk->assign(written(*v));
 
     if (const settings::ReadResult ip = store.read(names::IpAddress); ip.found) {
-        const QString trimmed = ip.text.trimmed();
+        const QString trimmed = withoutBlanks(ip.text);
         if (trimmed.size() >= 8 && trimmed.size() <= 15)
             form.txtIP->assign(trimmed);
     }

@@ -16,7 +16,7 @@ ScreenFacts currentScreens()
             facts.twipsPerPixel = 1440.0 / primary->logicalDotsPerInchX();
     }
     for (QScreen *screen : QGuiApplication::screens())
-        facts.screens.append(screen->availableGeometry());
+        facts.screens.append(screen->geometry()); // desktop panels do not hide a title bar for good
     return facts;
 }
 
@@ -44,6 +44,21 @@ StoredPosition acceptedPosition(const settings::SettingsStore &store, const Scre
     position.left = accepted(settings::names::Left, 2.0f * screenWidth - windowWidth);
     position.top = accepted(settings::names::Top, screenHeight - windowHeight);
     return position;
+}
+
+QPoint restoredTopLeft(QRect frame, const StoredPosition &stored, const QList<QRect> &screens)
+{
+    const QPoint placed = frame.topLeft();
+    const QPoint candidates[] = {
+        {stored.left.value_or(placed.x()), stored.top.value_or(placed.y())},
+        {stored.left.value_or(placed.x()), placed.y()},
+        {placed.x(), stored.top.value_or(placed.y())},
+    };
+    for (const QPoint &corner : candidates) {
+        if (titleBarReachable(frame.translated(corner - placed), screens))
+            return corner;
+    }
+    return placed;
 }
 
 bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip)

@@ -17,7 +17,7 @@ namespace veloxa::app {
 struct ScreenFacts {
     QSize primarySize;          // pixels
     double twipsPerPixel = 15;  // 1440 / logical dots per inch
-    QList<QRect> screens;       // every screen's available area, pixels
+    QList<QRect> screens;       // every screen's whole area, pixels
 };
 
 ScreenFacts currentScreens();
@@ -29,6 +29,12 @@ struct StoredPosition {
 };
 
 StoredPosition acceptedPosition(const settings::SettingsStore &store, const ScreenFacts &screens, QSize outerSize);
+
+// Where the window's top-left corner goes: the stored edges that pass their
+// checks, each kept unless it alone would leave the title bar on no screen
+// (a monitor that was there last time may be gone); the system's placement
+// `frame` for an edge that is not kept.
+QPoint restoredTopLeft(QRect frame, const StoredPosition &stored, const QList<QRect> &screens);
 
 // True when a strip of the title bar at least `grip` pixels wide lies on some screen.
 bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip = 40);

@@ -1,5 +1,7 @@
 #include "controls/option_group.h"
 
+#include <QScopedValueRollback>
+
 namespace veloxa::controls {
 
 OptionGroup::OptionGroup(QObject *parent)
@@ -7,7 +9,12 @@ OptionGroup::OptionGroup(QObject *parent)
 {
     m_group.setExclusive(true);
     connect(&m_group, &QButtonGroup::idClicked, this, &OptionGroup::clicked);
-    connect(&m_group, &QButtonGroup::idToggled, this, [this](int, bool) { updateTabStops(); });
+    connect(&m_group, &QButtonGroup::idToggled, this, &OptionGroup::toggled);
+    // Every click, by mouse, key or animateClick(), runs pressed(), the change
+    // of the selection, released(), then clicked(): a selection outside that
+    // bracket was not made by a click.
+    connect(&m_group, &QButtonGroup::idPressed, this, [this](int index) { m_clickInProgress = index; });
+    connect(&m_group, &QButtonGroup::idReleased, this, [this](int) { m_clickInProgress = -1; });
 }
 
 QRadioButton *OptionGroup::addOption(const QString &caption, QWidget *parent)
@@ -21,8 +28,16 @@ QRadioButton *OptionGroup::addOption(const QString &caption, QWidget *parent)
 
 void OptionGroup::select(int index)
 {
+    const QScopedValueRollback<bool> selecting(m_selecting, true);
     if (QRadioButton *button = option(index))
         button->setChecked(true);
+}
+
+void OptionGroup::toggled(int index, bool checked)
+{
+    updateTabStops();
+    if (checked && !m_selecting && m_clickInProgress != index)
+        emit clicked(index);
 }
 
 int OptionGroup::selectedIndex() const

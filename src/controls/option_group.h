@@ -8,8 +8,11 @@
 namespace veloxa::controls {
 
 // An option-button array: one name, options told apart by their index.
-// clicked(index) comes for a user's click by mouse or by the arrow keys, also
-// on the option already selected; select() from code emits nothing.
+// clicked(index) comes for every selection a user makes: a click by mouse,
+// the arrow keys or Space (also on the option already selected), and an
+// option checked in any other way but by the program, such as the toggle
+// action of the accessibility bus that screen readers and voice control use.
+// select() from code emits nothing.
 //
 // The group is one tab stop, and Tab or Shift+Tab into it lands on the
 // selected option: only that option takes tab focus, the others take focus
@@ -33,9 +36,12 @@ signals:
 
 private:
     void updateTabStops();
+    void toggled(int index, bool checked);
 
     QButtonGroup m_group;
     QList<QRadioButton *> m_options;
+    bool m_selecting = false;     // select() is running
+    int m_clickInProgress = -1;   // the option between its pressed() and released()
 };
 
 } // namespace veloxa::controls

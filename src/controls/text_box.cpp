@@ -4,12 +4,16 @@
 #include <QScopedValueRollback>
 #include <QValidator>
 
+#include <algorithm>
+
 namespace veloxa::controls {
 namespace {
 
-// Refuses a user edit that would leave more characters than the limit and
-// more than the box holds now, so a longer text assigned by the program can
-// still be shortened. (QLineEdit::setMaxLength would also cut assigned text.)
+// Keeps a user edit within the limit: an edit that would leave more
+// characters than the limit (and more than the box holds now, so that a
+// longer text assigned by the program can still be shortened) keeps only the
+// part of its inserted text that fits, as a platform edit box does with a
+// paste. (QLineEdit::setMaxLength would also cut assigned text.)
 class CharacterLimit final : public QValidator {
 public:
     CharacterLimit(const TextBox *box, int limit)
@@ -19,16 +23,30 @@ public:
     {
     }
 
-    State validate(QString &input, int &) const override
+    State validate(QString &input, int &cursor) const override
     {
         // A text assigned by the program passes whatever its length: QLineEdit
         // validates assigned text too, and after an invalid one it would stop
         // refusing the user's edits. QLineEdit validates after applying an
         // edit, so compare with the text the box held before it.
-        if (m_box->assigning())
+        const QString &before = m_box->textBeforeEdit();
+        const qsizetype room = std::max<qsizetype>(m_limit, before.size());
+        if (m_box->assigning() || input.size() <= room)
             return Acceptable;
-        if (input.size() > m_limit && input.size() > m_box->textBeforeEdit().size())
-            return Invalid;
+        // The edit put its text just before the cursor; what follows the
+        // cursor is the end of the old text, what precedes the inserted text
+        // is the start of it.
+        const qsizetype end = std::clamp<qsizetype>(cursor, 0, input.size());
+        const qsizetype kept = std::min(input.size() - end, before.size());
+        qsizetype start = 0;
+        while (start < end && start < before.size() - kept && input.at(start) == before.at(start))
+            ++start;
+        const qsizetype fits = (end - start) - (input.size() - room);
+        if (fits <= 0 && start + kept == before.size())
+            return Invalid; // nothing fits and nothing was replaced: the edit adds nothing
+        const qsizetype insertedKept = std::max<qsizetype>(fits, 0);
+        input = input.left(start + insertedKept) + input.mid(end);
+        cursor = static_cast<int>(start + insertedKept);
         return Acceptable;
     }
 
@@ -38,6 +56,21 @@ private:
 };
 
 } // namespace
+
+bool leavesForAnotherControl(Qt::FocusReason reason)
+{
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason;
+}
+
+bool isEnterKey(const QKeyEvent &event)
+{
+    return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+}
+
+bool typesCarriageReturn(const QKeyEvent &event)
+{
+    return isEnterKey(event) && !(event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
 
 TextBox::TextBox(const QString &text, QWidget *parent)
     : QLineEdit(text, parent)
@@ -68,13 +101,17 @@ void TextBox::setCharacterLimit(int limit)
 void TextBox::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    emit focusLost();
+    if (leavesForAnotherControl(event->reason()))
+        emit left();
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    if (isEnterKey(*event)) {
         emit enterPressed();
+        if (typesCarriageReturn(*event))
+            emit carriageReturnTyped();
+    }
     QLineEdit::keyPressEvent(event);
 }
 

@@ -56,7 +56,7 @@ SystemClockEntry::SystemClockEntry(controls::TextBox &clock)
     : m_clock(clock)
 {
     connect(&clock, &controls::TextBox::changed, this, [this] { clockRules(); });
-    connect(&clock, &controls::TextBox::focusLost, this, [this] { lowerBoundRule(); });
+    connect(&clock, &controls::TextBox::left, this, [this] { lowerBoundRule(); });
 }
 
 void SystemClockEntry::clockRules()

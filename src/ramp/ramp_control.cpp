@@ -27,7 +27,7 @@ RampControl::RampControl(const controls::TextBox &rate, const controls::TextBox 
     , m_lock(lock)
 {
     connect(&start, &QAbstractButton::clicked, this, [this] { rampStart(); });
-    connect(&stop, &controls::TextBox::enterPressed, this, [this] { rampStart(); });
+    connect(&stop, &controls::TextBox::carriageReturnTyped, this, [this] { rampStart(); });
     connect(&stopButton, &QAbstractButton::clicked, this, [this] { rampStop(); });
 }
 

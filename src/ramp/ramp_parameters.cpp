@@ -22,8 +22,8 @@ RampParameters::RampParameters(controls::TextBox &rate, controls::TextBox &step,
     connect(&rate, &controls::TextBox::changed, this, [this] { rateRules(); });
     connect(&step, &controls::TextBox::changed, this, [this] { stepRules(); });
     connect(&stop, &controls::TextBox::changed, this, [this] { stopRules(); });
-    connect(&rate, &controls::TextBox::focusLost, this, [this] { emptyBoxRule(m_rate); });
-    connect(&step, &controls::TextBox::focusLost, this, [this] { emptyBoxRule(m_step); });
+    connect(&rate, &controls::TextBox::left, this, [this] { emptyBoxRule(m_rate); });
+    connect(&step, &controls::TextBox::left, this, [this] { emptyBoxRule(m_step); });
 }
 
 void RampParameters::rateRules()

@@ -1,0 +1,299 @@
+// What a user's own input does, with real widgets and real focus changes:
+// leaving a box for another control runs its focus rule before that
+// control's event, switching to another window or opening the box's menu
+// does not; Enter on buttons; options selected through the accessibility
+// bus; pastes beyond the character limit.
+
+#include "support/panel_harness.h"
+
+#include "dds/tuning_word.h"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <memory>
+
+using namespace veloxa;
+using test::PanelHarness;
+
+namespace {
+
+enum class Away { Tab, Backtab, ClickUpdate, OtherWindow, ContextMenu };
+
+} // namespace
+
+class UserInputTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PanelHarness> h;
+
+    controls::TextBox *box(const QString &name) const { return h->form->findChild<controls::TextBox *>(name); }
+
+    // Another program's window takes the activation, then the panel gets it back.
+    static bool switchAwayAndBack(QWidget *panel)
+    {
+        QWidget other;
+        other.setWindowTitle(QStringLiteral("another program"));
+        other.resize(200, 100);
+        other.show();
+        other.activateWindow();
+        if (!QTest::qWaitForWindowActive(&other))
+            return false;
+        panel->activateWindow();
+        return QTest::qWaitForWindowActive(panel);
+    }
+
+    // The box's own context menu opens and is closed again; `whileOpen` is
+    // the box's text while the menu is up.
+    static bool openAndCloseContextMenu(controls::TextBox *textBox, QString &whileOpen)
+    {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, textBox->rect().center(),
+                                textBox->mapToGlobal(textBox->rect().center()));
+        QApplication::sendEvent(textBox, &event);
+        QWidget *menu = QApplication::activePopupWidget();
+        whileOpen = textBox->text();
+        if (!menu)
+            return false;
+        menu->close();
+        return true;
+    }
+
+private slots:
+    void init()
+    {
+        h = std::make_unique<PanelHarness>();
+        h->startWithoutHeartbeat();
+    }
+    void cleanup() { h.reset(); }
+
+    void leavingTheBox_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<Away>("away");
+        QTest::addColumn<QString>("after");     // the box's text once the focus went away (and back)
+        QTest::addColumn<QString>("thenTyped"); // typed into the box afterwards, when it still has the focus
+        QTest::addColumn<QString>("finally");
+
+        QTest::newRow("clock, Tab") << "txtSysClk" << "2" << Away::Tab << "100" << "" << "100";
+        QTest::newRow("clock, Shift+Tab") << "txtSysClk" << "2" << Away::Backtab << "100" << "" << "100";
+        QTest::newRow("clock, click on Update") << "txtSysClk" << "2" << Away::ClickUpdate << "100" << "" << "100";
+        QTest::newRow("clock, other window") << "txtSysClk" << "2" << Away::OtherWindow << "2" << "50" << "250";
+        QTest::newRow("clock, context menu") << "txtSysClk" << "2" << Away::ContextMenu << "2" << "5" << "25";
+        QTest::newRow("rate, Tab") << "txtRampRate" << "" << Away::Tab << "0" << "" << "0";
+        QTest::newRow("rate, click on Update") << "txtRampRate" << "" << Away::ClickUpdate << "0" << "" << "0";
+        QTest::newRow("rate, other window") << "txtRampRate" << "" << Away::OtherWindow << "" << "7" << "7";
+        QTest::newRow("step, context menu") << "txtRampStep" << "" << Away::ContextMenu << "" << "9" << "9";
+    }
+
+    void leavingTheBox()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QFETCH(Away, away);
+        QFETCH(QString, after);
+        QFETCH(QString, thenTyped);
+        QFETCH(QString, finally);
+        controls::TextBox *textBox = box(name);
+        QVERIFY(test::typeOver(textBox, typed));
+        QCOMPARE(textBox->text(), typed);
+        h->clear();
+
+        switch (away) {
+        case Away::Tab:
+            QTest::keyClick(textBox, Qt::Key_Tab);
+            break;
+        case Away::Backtab:
+            QTest::keyClick(textBox, Qt::Key_Backtab);
+            break;
+        case Away::ClickUpdate: {
+            PanelHarness::click(h->form->cmdUpdateFreq);
+            if (textBox != h->form->txtSysClk)
+                break;
+            // The update saw the repaired clock: it sent the datagram for 100 MHz.
+            const auto ftw = dds::tuningWordFromTexts(h->form->txtFreq->text(), QStringLiteral("100"));
+            QVERIFY(ftw);
+            QVERIFY(!h->channel.sent.isEmpty());
+            QCOMPARE(h->channel.sent.first(), *link::frequencyCommand(*ftw));
+            break;
+        }
+        case Away::OtherWindow:
+            QVERIFY(switchAwayAndBack(h->form.get()));
+            QTRY_VERIFY(textBox->hasFocus());
+            break;
+        case Away::ContextMenu: {
+            QString whileOpen;
+            QVERIFY(openAndCloseContextMenu(textBox, whileOpen));
+            QCOMPARE(whileOpen, typed);
+            QVERIFY(textBox->hasFocus());
+            break;
+        }
+        }
+        QCOMPARE(textBox->text(), after);
+        QTest::keyClicks(textBox, thenTyped);
+        QCOMPARE(textBox->text(), finally);
+    }
+
+    void backFromOtherWindowThenClickStillRepairsFirst()
+    {
+        controls::TextBox *clock = h->form->txtSysClk;
+        QVERIFY(test::typeOver(clock, QStringLiteral("2")));
+        QVERIFY(switchAwayAndBack(h->form.get()));
+        QCOMPARE(clock->text(), QStringLiteral("2"));
+        h->clear();
+        PanelHarness::click(h->form->cmdUpdateFreq);
+        QCOMPARE(clock->text(), QStringLiteral("100"));
+        const auto ftw = dds::tuningWordFromTexts(h->form->txtFreq->text(), QStringLiteral("100"));
+        QVERIFY(ftw);
+        QCOMPARE(h->channel.sent.value(0), *link::frequencyCommand(*ftw));
+    }
+
+    void closingKeepsAnUnrepairedText_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("clock below 100") << "txtSysClk" << "2";
+        QTest::newRow("empty rate") << "txtRampRate" << "";
+    }
+
+    void closingKeepsAnUnrepairedText()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QVERIFY(test::typeOver(box(name), typed));
+        h->clear();
+        h->form->close();
+        QCOMPARE(h->programEnded, 1);
+        QCOMPARE(box(name)->text(), typed);
+        // The clock is one of the values stored at the end; the rate box is
+        // stored only when it changes to a text that is not empty.
+        if (name == QLatin1String("txtSysClk"))
+            QCOMPARE(h->store.values.value(settings::names::SystemClock), typed);
+        for (const auto &[written, text] : h->store.writes)
+            QVERIFY2(written != settings::names::RampRate, qPrintable(text));
+    }
+
+    void enterOnAFocusedButtonClicksItOnce_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("autoRepeat");
+        QTest::addColumn<QString>("sent");
+
+        QTest::newRow("Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << false << "AB";
+        QTest::newRow("keypad Enter") << "cmdDdsReg" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false
+                                      << "B0";
+        QTest::newRow("Shift+Return") << "cmdSeqExecute" << int(Qt::Key_Return) << int(Qt::ShiftModifier) << false
+                                      << "C4 00";
+        QTest::newRow("Ctrl+Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false
+                                     << "";
+        QTest::newRow("Alt+keypad Enter") << "cmdRampStop" << int(Qt::Key_Enter)
+                                          << int(Qt::KeypadModifier | Qt::AltModifier) << false << "";
+        QTest::newRow("held key repeats") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << true
+                                          << "";
+        QTest::newRow("Space as before") << "cmdSeqRestart" << int(Qt::Key_Space) << int(Qt::NoModifier) << false
+                                         << "C5";
+    }
+
+    void enterOnAFocusedButtonClicksItOnce()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, autoRepeat);
+        QFETCH(QString, sent);
+        auto *pushButton = h->form->findChild<QPushButton *>(button);
+        QVERIFY(test::moveFocusTo(pushButton));
+        QSignalSpy clicks(pushButton, &QPushButton::clicked);
+        if (autoRepeat) {
+            QTest::sendKeyEvent(QTest::Press, pushButton, Qt::Key(key), QString(), Qt::KeyboardModifiers(modifiers));
+            h->clear();
+            clicks.clear();
+            for (int i = 0; i < 3; ++i) {
+                QKeyEvent repeat(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QStringLiteral("\r"), true);
+                QApplication::sendEvent(pushButton, &repeat);
+            }
+        } else {
+            QTest::keyClick(pushButton, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        }
+        QCOMPARE(h->sentHex(), sent);
+        QCOMPARE(clicks.size(), sent.isEmpty() ? 0 : 1);
+    }
+
+    void optionSelectedByAccessibilityIsAClick_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("polarity --") << "optDdsPolarity_1" << "70 01";
+        QTest::newRow("power Off") << "optDdsPower_1" << "A0 00";
+    }
+
+    void optionSelectedByAccessibilityIsAClick()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, sent);
+        auto *radio = h->form->findChild<QRadioButton *>(option);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(radio);
+        QVERIFY(accessible && accessible->actionInterface());
+        const QString toggle = QAccessibleActionInterface::toggleAction();
+        QVERIFY(accessible->actionInterface()->actionNames().contains(toggle));
+        accessible->actionInterface()->doAction(toggle);
+        QVERIFY(radio->isChecked());
+        QCOMPARE(h->sentHex(), sent);
+
+        // A selection by the program stays silent, as at start-up.
+        h->clear();
+        h->form->optDdsPolarity->select(0);
+        h->form->optDdsPower->select(0);
+        QCOMPARE(h->channel.attempts, 0);
+    }
+
+    void pasteKeepsWhatFits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("selectFrom");
+        QTest::addColumn<int>("selectLength"); // 0: the cursor at selectFrom
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+
+        QTest::newRow("rate, at the end") << "txtRampRate" << "1" << 1 << 0 << "23456789" << "12345";
+        QTest::newRow("rate, in the middle") << "txtRampRate" << "15" << 1 << 0 << "2349" << "12345";
+        QTest::newRow("rate, over a selection") << "txtRampRate" << "1299" << 1 << 2 << "345678" << "13459";
+        QTest::newRow("rate, full") << "txtRampRate" << "12345" << 5 << 0 << "6" << "12345";
+        QTest::newRow("rate, fits whole") << "txtRampRate" << "1" << 0 << 0 << "23" << "231";
+        QTest::newRow("step, at the end") << "txtRampStep" << "1" << 1 << 0 << "23456789012345" << "1234567890";
+        QTest::newRow("step, at the start") << "txtRampStep" << "7" << 0 << 0 << "123456789012" << "1234567897";
+    }
+
+    void pasteKeepsWhatFits()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, before);
+        QFETCH(int, selectFrom);
+        QFETCH(int, selectLength);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        controls::TextBox *textBox = box(name);
+        QVERIFY(test::retype(textBox, before));
+        if (selectLength > 0)
+            textBox->setSelection(selectFrom, selectLength);
+        else
+            textBox->setCursorPosition(selectFrom);
+        QApplication::clipboard()->setText(pasted);
+        QSignalSpy changes(textBox, &controls::TextBox::changed);
+        QTest::keyClick(textBox, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(textBox->text(), after);
+        QCOMPARE(changes.isEmpty(), after == before);
+    }
+};
+
+QTEST_MAIN(UserInputTest)
+#include "test_user_input.moc"
