@@ -12,10 +12,10 @@
 
 #include "support.h"
 
-#include "app/form_main.h"
-#include "link/clock.h"
-#include "link/datagrams.h"
-#include "link/udp_channel.h"
+#include "gui/app/form_main.h"
+#include "core/link/clock.h"
+#include "core/link/datagrams.h"
+#include "core/link/udp_channel.h"
 #include "settings/store.h"
 
 #include <QApplication>
@@ -158,15 +158,15 @@ int main(int argc, char **argv)
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");
     form.activateWindow();
-    form.txtFreq->setFocus(Qt::OtherFocusReason);
-    QTest::keyClick(form.txtFreq, Qt::Key_End);
+    form.controls().txtFreq.setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(&form.controls().txtFreq, Qt::Key_End);
 
     // The first send binds the channel's socket.
     if (!channel.send(link::heartbeatCommand()) || channel.localPort() == 0)
         fail("the channel did not bind on its first send");
     if (!unit.waitFor(link::opcode::Heartbeat, 2000))
         fail("the first heartbeat did not arrive");
-    form.tmrHB->start();
+    form.controls().tmrHB.start();
 
     long long arrivals = 0;
     std::int64_t lastArrivalNs = 0;
@@ -236,9 +236,9 @@ int main(int argc, char **argv)
 
     // Still answering: a key, and its frequency datagram at the unit.
     unit.drain();
-    const QString before = form.txtFreq->text();
-    QTest::keyClick(form.txtFreq, '5');
-    const bool textChanged = form.txtFreq->text() == before + QLatin1Char('5');
+    const QString before = form.controls().txtFreq.text();
+    QTest::keyClick(&form.controls().txtFreq, '5');
+    const bool textChanged = form.controls().txtFreq.text() == before + QLatin1Char('5');
     int skipped = 0;
     const auto frequency = unit.waitFor(link::opcode::Frequency, 2000, &skipped);
     const bool answered = textChanged && frequency.has_value();

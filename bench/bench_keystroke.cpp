@@ -13,10 +13,10 @@
 
 #include "support.h"
 
-#include "app/form_main.h"
-#include "link/clock.h"
-#include "link/datagrams.h"
-#include "link/udp_channel.h"
+#include "gui/app/form_main.h"
+#include "core/link/clock.h"
+#include "core/link/datagrams.h"
+#include "core/link/udp_channel.h"
 #include "settings/memory_store.h"
 
 #include <QApplication>
@@ -68,12 +68,12 @@ int main(int argc, char **argv)
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");
     form.activateWindow();
-    form.txtFreq->setFocus(Qt::OtherFocusReason);
-    QTest::keyClick(form.txtFreq, Qt::Key_End);
+    form.controls().txtFreq.setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(&form.controls().txtFreq, Qt::Key_End);
     QCoreApplication::processEvents();
     unit.drain();
 
-    const QString shortText = form.txtFreq->text();
+    const QString shortText = form.controls().txtFreq.text();
     const QString longText = shortText + QLatin1Char('5');
 
     Sender plain;
@@ -91,16 +91,16 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents();
         const std::int64_t start = realtimeNs();
         if (append)
-            QTest::keyClick(form.txtFreq, '5');
+            QTest::keyClick(&form.controls().txtFreq, '5');
         else
-            QTest::keyClick(form.txtFreq, Qt::Key_Backspace);
+            QTest::keyClick(&form.controls().txtFreq, Qt::Key_Backspace);
         const std::int64_t handled = realtimeNs();
         const auto frequency = unit.waitFor(link::opcode::Frequency, 2000, &skipped);
         if (!frequency)
             fail("no frequency datagram arrived within 2 s of a key");
         if (!unit.waitFor(link::opcode::Polarity, 2000, &skipped))
             fail("no polarity datagram followed the frequency datagram");
-        if (form.txtFreq->text() != (append ? longText : shortText))
+        if (form.controls().txtFreq.text() != (append ? longText : shortText))
             fail("the key did not change the frequency box as expected");
         if (frequency->bytes.size() != 6 || frequency->bytes == previous)
             fail("the frequency datagram is not the 6-byte command for the new text");

@@ -17,10 +17,10 @@
 
 #include "support.h"
 
-#include "app/form_main.h"
-#include "link/clock.h"
-#include "link/datagrams.h"
-#include "link/recording_channel.h"
+#include "gui/app/form_main.h"
+#include "core/link/clock.h"
+#include "core/link/datagrams.h"
+#include "core/link/recording_channel.h"
 #include "settings/memory_store.h"
 #include "settings/qsettings_store.h"
 
@@ -260,7 +260,7 @@ Sweeps sweep(settings::SettingsStore &store, long long sweeps, const QString &ch
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");
-    controls::Slider *slider = form.sldContrast;
+    controls::Slider *slider = &form.controls().sldContrast;
 
     Sweeps result;
     for (long long s = 0; s < sweeps; ++s) {

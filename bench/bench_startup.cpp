@@ -12,7 +12,7 @@
 #include "support.h"
 #include "panel_widgets.h"
 
-#include "link/datagrams.h"
+#include "core/link/datagrams.h"
 #include "settings/qsettings_store.h"
 
 #include <QApplication>

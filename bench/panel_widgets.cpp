@@ -1,8 +1,8 @@
 #include "panel_widgets.h"
 
-#include "app/form_main.h"
-#include "link/clock.h"
-#include "link/recording_channel.h"
+#include "gui/app/form_main.h"
+#include "core/link/clock.h"
+#include "core/link/recording_channel.h"
 #include "settings/memory_store.h"
 
 #include <QGroupBox>

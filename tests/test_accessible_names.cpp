@@ -91,9 +91,9 @@ private slots:
     void nameFollowsCaption()
     {
         test::PanelHarness panel;
-        panel.form->cmdHb->click(); // the heartbeat goes off
-        QCOMPARE(panel.form->cmdHb->text(), QStringLiteral("HB is off"));
-        QCOMPARE(announced(panel.form->cmdHb), QStringLiteral("HB is off"));
+        panel.form->controls().cmdHb.click(); // the heartbeat goes off
+        QCOMPARE(panel.form->controls().cmdHb.text(), QStringLiteral("HB is off"));
+        QCOMPARE(announced(&panel.form->controls().cmdHb), QStringLiteral("HB is off"));
     }
 };
 

@@ -3,9 +3,9 @@
 // panel's own builders say what that must be), what it refuses, and what it
 // prints.
 
-#include "dds/tuning_word.h"
-#include "link/datagrams.h"
-#include "ramp/ramp_control.h"
+#include "core/rules/tuning_word.h"
+#include "core/link/datagrams.h"
+#include "gui/ramp/ramp_control.h"
 #include "settings/store.h"
 #include "support/bytes.h"
 #include "support/panel_process.h"
@@ -70,12 +70,12 @@ QByteArray built(const std::optional<QByteArray> &datagram)
 
 QByteArray frequency(const char *mhz, const char *clock = "1000")
 {
-    return built(dds::buildFrequencyCommand(QLatin1String(mhz), QLatin1String(clock)));
+    return built(rules::buildFrequencyCommand(QLatin1String(mhz), QLatin1String(clock)));
 }
 
 QByteArray rampStart(const char *step, const char *rate, const char *stop, const char *clock = "1000")
 {
-    return built(ramp::buildRampStartCommand(QLatin1String(step), QLatin1String(rate), QLatin1String(stop),
+    return built(rules::buildRampStartCommand(QLatin1String(step), QLatin1String(rate), QLatin1String(stop),
                                              QLatin1String(clock)));
 }
 

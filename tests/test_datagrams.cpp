@@ -1,8 +1,8 @@
 // The bytes of every command, the word and byte encodings, and the decoder
 // that turns bytes back into commands (used by the simulated unit).
 
-#include "link/datagrams.h"
-#include "link/decoder.h"
+#include "core/link/datagrams.h"
+#include "core/link/decoder.h"
 #include "support/bytes.h"
 
 #include <QByteArray>

@@ -1,8 +1,8 @@
 // The system clock box and the DDS frequency box, typed key by key into the
 // real window: corrections, the laser offset label and the datagrams sent.
 
-#include "dds/tuning_word.h"
-#include "link/decoder.h"
+#include "core/rules/tuning_word.h"
+#include "core/link/decoder.h"
 #include "support/panel_harness.h"
 
 #include <QRandomGenerator>
@@ -14,7 +14,7 @@ class FrequencyTest : public QObject {
     Q_OBJECT
 
 private:
-    PanelHarness *harness = nullptr;
+    std::unique_ptr<PanelHarness> harness;
 
     // Types all but the last character, forgets what was sent, then types the
     // last one: what the test sees is what that one keystroke caused.
@@ -30,13 +30,12 @@ private:
 private slots:
     void init()
     {
-        harness = new PanelHarness;
+        harness = std::make_unique<PanelHarness>();
         harness->startAndClear();
     }
     void cleanup()
     {
-        delete harness;
-        harness = nullptr;
+        harness.reset();
     }
 
     void tuningWord_data()
@@ -63,7 +62,7 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(bool, ok);
         QFETCH(double, ftw);
-        const auto result = dds::tuningWordFromTexts(frequency, clock);
+        const auto result = rules::tuningWordFromTexts(frequency, clock);
         QCOMPARE(result.has_value(), ok);
         if (ok)
             QCOMPARE(*result, ftw);
@@ -105,25 +104,25 @@ private slots:
         QFETCH(QString, label);
         QFETCH(QString, lastKeySent);
         if (minus)
-            harness->form->optDdsPolarity->select(1);
+            harness->form->controls().optDdsPolarity.select(1);
         if (typed.isEmpty()) {
-            harness->form->txtFreq->setFocus();
-            harness->form->txtFreq->selectAll();
-            QTest::keyClick(harness->form->txtFreq, Qt::Key_Delete);
+            harness->form->controls().txtFreq.setFocus();
+            harness->form->controls().txtFreq.selectAll();
+            QTest::keyClick(&harness->form->controls().txtFreq, Qt::Key_Delete);
         } else {
-            typeEndingWithLastKey(harness->form->txtFreq, typed);
+            typeEndingWithLastKey(&harness->form->controls().txtFreq, typed);
         }
-        QCOMPARE(harness->form->txtFreq->text(), text);
-        QCOMPARE(harness->form->lblLaserFreq->text(), label);
+        QCOMPARE(harness->form->controls().txtFreq.text(), text);
+        QCOMPARE(harness->form->controls().lblLaserFreq.text(), label);
         QCOMPARE(harness->sentHex(), lastKeySent);
     }
 
     void everyKeystrokeSends()
     {
-        QVERIFY(test::typeOver(harness->form->txtFreq, QStringLiteral("12")));
+        QVERIFY(test::typeOver(&harness->form->controls().txtFreq, QStringLiteral("12")));
         // "1" replaces the selected text, then "12": each sends its pair.
         QCOMPARE(harness->sentHex(), QStringLiteral("A5 00 37 89 41 00 | 70 00 | A5 00 97 6E 12 03 | 70 00"));
-        QCOMPARE(harness->form->lblLaserFreq->text(), QStringLiteral("(384MHz)"));
+        QCOMPARE(harness->form->controls().lblLaserFreq.text(), QStringLiteral("(384MHz)"));
     }
 
     void updateButtonAndEnter_data()
@@ -139,11 +138,11 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, sent);
-        controls::TextBox *frequency = harness->form->txtFreq;
+        controls::TextBox *frequency = &harness->form->controls().txtFreq;
         QVERIFY(test::typeOver(frequency, text));
 
         harness->clear();
-        PanelHarness::click(harness->form->cmdUpdateFreq);
+        PanelHarness::click(&harness->form->controls().cmdUpdateFreq);
         QCOMPARE(harness->sentHex(), sent);
 
         const std::pair<Qt::Key, Qt::KeyboardModifiers> enters[] = {
@@ -162,7 +161,7 @@ private slots:
     void failedFrequencySendSkipsPolarity()
     {
         harness->channel.failSends = true;
-        PanelHarness::click(harness->form->cmdUpdateFreq);
+        PanelHarness::click(&harness->form->controls().cmdUpdateFreq);
         QCOMPARE(harness->channel.attempts, 1);
     }
 
@@ -189,22 +188,22 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, whileFocused);
         QFETCH(QString, afterFocusLoss);
-        controls::TextBox *clock = harness->form->txtSysClk;
+        controls::TextBox *clock = &harness->form->controls().txtSysClk;
         QVERIFY(test::typeOver(clock, typed));
         QCOMPARE(clock->text(), whileFocused);
-        PanelHarness::click(harness->form->cmdHb);
+        PanelHarness::click(&harness->form->controls().cmdHb);
         QCOMPARE(clock->text(), afterFocusLoss);
         QCOMPARE(harness->channel.attempts, 0); // the clock itself sends nothing
     }
 
     void negativeClockWrittenWholeStaysUntilFocusLoss()
     {
-        controls::TextBox *clock = harness->form->txtSysClk;
+        controls::TextBox *clock = &harness->form->controls().txtSysClk;
         QVERIFY(test::typeOver(clock, QStringLiteral("5")));
         QTest::keyClick(clock, Qt::Key_Home);
         QTest::keyClick(clock, Qt::Key_Minus);
         QCOMPARE(clock->text(), QStringLiteral("-5"));
-        PanelHarness::click(harness->form->cmdHb);
+        PanelHarness::click(&harness->form->controls().cmdHb);
         QCOMPARE(clock->text(), QStringLiteral("100"));
     }
 
@@ -225,35 +224,35 @@ private slots:
     {
         QFETCH(QString, assigned);
         QFETCH(QString, text);
-        harness->form->txtSysClk->assign(assigned);
-        QCOMPARE(harness->form->txtSysClk->text(), text);
+        harness->form->controls().txtSysClk.assign(assigned);
+        QCOMPARE(harness->form->controls().txtSysClk.text(), text);
     }
 
     void clockLoweredBelowFrequency()
     {
         app::FormMain &form = *harness->form;
-        QVERIFY(test::typeOver(form.txtFreq, QStringLiteral("200")));
-        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("100")));
+        QVERIFY(test::typeOver(&form.controls().txtFreq, QStringLiteral("200")));
+        QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("100")));
         harness->clear();
-        PanelHarness::click(form.cmdUpdateFreq); // FTW 2^33 cannot be sent
+        PanelHarness::click(&form.controls().cmdUpdateFreq); // FTW 2^33 cannot be sent
         QCOMPARE(harness->channel.attempts, 0);
-        QCOMPARE(form.txtFreq->text(), QStringLiteral("200"));
-        QCOMPARE(form.lblLaserFreq->text(), QStringLiteral("(6.4GHz)"));
+        QCOMPARE(form.controls().txtFreq.text(), QStringLiteral("200"));
+        QCOMPARE(form.controls().lblLaserFreq.text(), QStringLiteral("(6.4GHz)"));
 
         // The next change of the box clamps to half the new clock.
-        form.txtFreq->setFocus();
-        form.txtFreq->end(false);
-        QTest::keyClick(form.txtFreq, Qt::Key_0);
-        QCOMPARE(form.txtFreq->text(), QStringLiteral("50"));
+        form.controls().txtFreq.setFocus();
+        form.controls().txtFreq.end(false);
+        QTest::keyClick(&form.controls().txtFreq, Qt::Key_0);
+        QCOMPARE(form.controls().txtFreq.text(), QStringLiteral("50"));
     }
 
     void clickRaisesClockBeforeTheButtonActs()
     {
         app::FormMain &form = *harness->form;
-        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("99.9")));
+        QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("99.9")));
         harness->clear();
-        PanelHarness::click(form.cmdUpdateFreq);
-        QCOMPARE(form.txtSysClk->text(), QStringLiteral("100"));
+        PanelHarness::click(&form.controls().cmdUpdateFreq);
+        QCOMPARE(form.controls().txtSysClk.text(), QStringLiteral("100"));
         // 12.34 MHz at a clock of 100 MHz, not 99.9.
         QCOMPARE(harness->sentHex(), QStringLiteral("A5 00 74 24 97 1F | 70 00"));
     }
@@ -261,14 +260,14 @@ private slots:
     void negativeClockDoesNotLoopTheClamps()
     {
         app::FormMain &form = *harness->form;
-        QVERIFY(test::typeOver(form.txtSysClk, QStringLiteral("5")));
-        QTest::keyClick(form.txtSysClk, Qt::Key_Home);
-        QTest::keyClick(form.txtSysClk, Qt::Key_Minus);
-        QCOMPARE(form.txtSysClk->text(), QStringLiteral("-5"));
-        form.txtFreq->assign(QStringLiteral("7"));
-        QCOMPARE(form.txtFreq->text(), QStringLiteral("7"));
-        form.txtFreq->assign(QStringLiteral("-7"));
-        QCOMPARE(form.txtFreq->text(), QStringLiteral("-7"));
+        QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("5")));
+        QTest::keyClick(&form.controls().txtSysClk, Qt::Key_Home);
+        QTest::keyClick(&form.controls().txtSysClk, Qt::Key_Minus);
+        QCOMPARE(form.controls().txtSysClk.text(), QStringLiteral("-5"));
+        form.controls().txtFreq.assign(QStringLiteral("7"));
+        QCOMPARE(form.controls().txtFreq.text(), QStringLiteral("7"));
+        form.controls().txtFreq.assign(QStringLiteral("-7"));
+        QCOMPARE(form.controls().txtFreq.text(), QStringLiteral("-7"));
     }
 
     // Random texts in both boxes: every handling ends after a few nested runs,
@@ -290,17 +289,17 @@ private slots:
 
         int changes = 0;
         QObject counter;
-        connect(form.txtFreq, &controls::TextBox::changed, &counter, [&] { ++changes; });
-        connect(form.txtSysClk, &controls::TextBox::changed, &counter, [&] { ++changes; });
+        connect(&form.controls().txtFreq, &controls::TextBox::changed, &counter, [&] { ++changes; });
+        connect(&form.controls().txtSysClk, &controls::TextBox::changed, &counter, [&] { ++changes; });
 
         for (int round = 0; round < 3000; ++round) {
-            controls::TextBox *box = round % 3 == 0 ? form.txtSysClk : form.txtFreq;
+            controls::TextBox *box = round % 3 == 0 ? &form.controls().txtSysClk : &form.controls().txtFreq;
             const QString clock = round % 2 ? clocks.at(random.bounded(clocks.size())) : randomText(8);
             // Put the clock text in place without its rules, as a box that has
             // the focus can hold one for a while.
             {
-                const QSignalBlocker quiet(form.txtSysClk);
-                form.txtSysClk->setText(clock);
+                const QSignalBlocker quiet(&form.controls().txtSysClk);
+                form.controls().txtSysClk.setText(clock);
             }
             const QString text = randomText(12);
             harness->clear();

@@ -11,23 +11,22 @@ class HeartbeatTest : public QObject {
     Q_OBJECT
 
 private:
-    PanelHarness *harness = nullptr;
+    std::unique_ptr<PanelHarness> harness;
 
     void tick() { harness->form->linkSupervisor().tick(); }
     void arrival() { harness->channel.simulateArrival(); }
-    bool white() const { return app::backgroundOf(*harness->form->txtIP) == app::kWhite; }
-    bool tinted() const { return app::backgroundOf(*harness->form->txtIP) == app::kLinkLostTint; }
+    bool white() const { return app::backgroundOf(harness->form->controls().txtIP) == app::kWhite; }
+    bool tinted() const { return app::backgroundOf(harness->form->controls().txtIP) == app::kLinkLostTint; }
 
 private slots:
     void init()
     {
-        harness = new PanelHarness;
+        harness = std::make_unique<PanelHarness>();
         harness->startAndClear();
     }
     void cleanup()
     {
-        delete harness;
-        harness = nullptr;
+        harness.reset();
     }
 
     void captionRule_data()
@@ -53,8 +52,8 @@ private slots:
 
     void timerRunsOnceASecondAfterStartUp()
     {
-        QVERIFY(harness->form->tmrHB->isActive());
-        QCOMPARE(harness->form->tmrHB->interval(), 1000);
+        QVERIFY(harness->form->controls().tmrHB.isActive());
+        QCOMPARE(harness->form->controls().tmrHB.interval(), 1000);
     }
 
     void unitAbsent()
@@ -69,8 +68,8 @@ private slots:
 
     void firstArrivalResyncsThenNothing()
     {
-        harness->form->sldContrast->assign(42);
-        harness->form->sldGain->assign(3);
+        harness->form->controls().sldContrast.assign(42);
+        harness->form->controls().sldGain.assign(3);
         harness->clear();
         arrival();
         QCOMPARE(harness->sentHex(), QStringLiteral("63 2A | 67 60"));
@@ -131,8 +130,8 @@ private slots:
     void heartbeatSwitchedOff()
     {
         app::FormMain &form = *harness->form;
-        PanelHarness::click(form.cmdHb);
-        QCOMPARE(form.cmdHb->text(), QStringLiteral("HB is off"));
+        PanelHarness::click(&form.controls().cmdHb);
+        QCOMPARE(form.controls().cmdHb.text(), QStringLiteral("HB is off"));
         QCOMPARE(harness->channel.attempts, 0); // the click sends nothing
 
         arrival();
@@ -144,8 +143,8 @@ private slots:
         QCOMPARE(harness->channel.attempts, 0);
         QVERIFY(tinted());
 
-        PanelHarness::click(form.cmdHb);
-        QCOMPARE(form.cmdHb->text(), QStringLiteral("HB is on"));
+        PanelHarness::click(&form.controls().cmdHb);
+        QCOMPARE(form.controls().cmdHb.text(), QStringLiteral("HB is on"));
         tick();
         QCOMPARE(harness->sentHex(), QStringLiteral("7F"));
     }
@@ -155,7 +154,7 @@ private slots:
         harness->channel.failSends = true;
         arrival(); // re-sync fails to send, the box turns white all the same
         QVERIFY(white());
-        QCOMPARE(harness->form->sldContrast->toolTip(), QStringLiteral("80%")); // from start-up
+        QCOMPARE(harness->form->controls().sldContrast.toolTip(), QStringLiteral("80%")); // from start-up
         harness->clock.advance(3s);
         tick();
         QVERIFY(tinted());
@@ -165,12 +164,12 @@ private slots:
     void resyncWithFailingSendsTurnsWhite()
     {
         harness->channel.failSends = true;
-        harness->form->sldGain->assign(4); // stored, not sent: the hint stays
+        harness->form->controls().sldGain.assign(4); // stored, not sent: the hint stays
         harness->clear();
         arrival();
         QVERIFY(white());
         QCOMPARE(harness->channel.attempts, 2);
-        QCOMPARE(harness->form->sldGain->toolTip(), QStringLiteral("7"));
+        QCOMPARE(harness->form->controls().sldGain.toolTip(), QStringLiteral("7"));
         QCOMPARE(harness->store.values.value(settings::names::Gain), QStringLiteral("4"));
     }
 

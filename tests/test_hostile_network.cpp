@@ -3,7 +3,7 @@
 // the unit hears is exactly what the same typing sends without the flood
 // (plus the link's re-sync and the heartbeat), and the boxes end the same.
 
-#include "link/udp_channel.h"
+#include "core/link/udp_channel.h"
 #include "support/bytes.h"
 #include "support/flood.h"
 #include "support/panel_harness.h"
@@ -47,13 +47,7 @@ settings::MemoryStore seededStore()
 
 const QString kTyped = QStringLiteral("123.456e-1x");
 
-struct UdpPanel {
-    link::UdpChannel channel;
-    settings::MemoryStore store = seededStore();
-    FakeClock clock;
-    app::FormMain form{channel, store, clock};
-    app::Lifecycle lifecycle{form, store, [] {}};
-};
+using UdpPanel = test::Panel<link::UdpChannel>;
 
 // What the unit heard, without heartbeats and re-syncs (contrast 80 then gain 7).
 QList<QByteArray> withoutLinkTraffic(const QList<QByteArray> &payloads, QString &odd)
@@ -91,7 +85,7 @@ private slots:
             PanelHarness reference;
             reference.store.values = seededStore().values;
             reference.startAndClear();
-            QVERIFY(typeSlowly(reference.form->txtFreq, kTyped));
+            QVERIFY(typeSlowly(&reference.form->controls().txtFreq, kTyped));
             referenceSent = reference.channel.sent;
             for (const controls::TextBox *box : reference.form->findChildren<controls::TextBox *>())
                 referenceTexts << box->objectName() + QLatin1Char('=') + box->text();
@@ -100,13 +94,13 @@ private slots:
 
         FakeUnit unit;
         QVERIFY(unit.bind(QHostAddress(kUnitAddress)));
-        UdpPanel panel;
+        UdpPanel panel{seededStore()};
         int arrivals = 0;
         QObject counting;
         connect(&panel.channel, &link::Channel::arrived, &counting, [&arrivals] { ++arrivals; });
-        panel.lifecycle.startUp();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel.form));
-        panel.form.activateWindow();
+        panel.lifecycle->startUp();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.form.get()));
+        panel.form->activateWindow();
         QTRY_COMPARE(unit.payloads().mid(0, 2), QList<QByteArray>({bytes("63 50"), bytes("67 E0")}));
         QVERIFY(panel.channel.localPort() != 0);
 
@@ -119,7 +113,7 @@ private slots:
         QTRY_VERIFY(arrivals > 500);
 
         const int arrivalsBefore = arrivals;
-        QVERIFY(typeSlowly(panel.form.txtFreq, kTyped));
+        QVERIFY(typeSlowly(&panel.form->controls().txtFreq, kTyped));
         QCoreApplication::processEvents();
         const int arrivalsWhileTyping = arrivals - arrivalsBefore;
         flood.stop();
@@ -134,7 +128,7 @@ private slots:
         QVERIFY2(odd.isEmpty(), qPrintable(odd));
         QCOMPARE(hexList(typed), hexList(referenceSent));
         QStringList texts;
-        for (const controls::TextBox *box : panel.form.findChildren<controls::TextBox *>())
+        for (const controls::TextBox *box : panel.form->findChildren<controls::TextBox *>())
             texts << box->objectName() + QLatin1Char('=') + box->text();
         QCOMPARE(texts, referenceTexts);
         qInfo("%d datagrams sent by the flood, %d handled while typing", flood.sent(), arrivalsWhileTyping);

@@ -5,10 +5,10 @@
 // leave every control with a value it could hold, and the window must take
 // input afterwards.
 
-#include "app/window_position.h"
-#include "dds/number_text.h"
-#include "dds/tuning_word.h"
-#include "link/udp_channel.h"
+#include "gui/app/window_position.h"
+#include "core/rules/text_numbers.h"
+#include "core/rules/tuning_word.h"
+#include "core/link/udp_channel.h"
 #include "settings/qsettings_store.h"
 #include "support/panel_harness.h"
 
@@ -206,34 +206,34 @@ private slots:
         // Only contrast and gain went out, with the values the controls hold.
         QCOMPARE(test::hexList(panel.channel.sent),
                  test::hexList({*link::contrastCommand(contrast), *link::gainCommand(gain)}));
-        QCOMPARE(form.sldContrast->value(), contrast);
-        QCOMPARE(form.sldGain->value(), gain);
-        QCOMPARE(form.optDdsPolarity->selectedIndex(), polarity);
-        QCOMPARE(form.txtIP->text(), ip);
+        QCOMPARE(form.controls().sldContrast.value(), contrast);
+        QCOMPARE(form.controls().sldGain.value(), gain);
+        QCOMPARE(form.controls().optDdsPolarity.selectedIndex(), polarity);
+        QCOMPARE(form.controls().txtIP.text(), ip);
 
         // Every box holds a number it could hold after its own rules.
-        const auto clock = dds::whole(form.txtSysClk->text());
-        QVERIFY2(clock && *clock >= 100 && *clock <= 1000, qPrintable(form.txtSysClk->text()));
+        const auto clock = rules::whole(form.controls().txtSysClk.text());
+        QVERIFY2(clock && *clock >= 100 && *clock <= 1000, qPrintable(form.controls().txtSysClk.text()));
         // The frequency is restored before the clock and clamped to the clock
         // the box holds then (1000 at first); the stop frequency after it.
-        const auto frequency = dds::whole(form.txtFreq->text());
-        QVERIFY2(frequency && std::fabs(*frequency) <= 500.0, qPrintable(form.txtFreq->text()));
-        const auto stop = dds::whole(form.txtStopFreq->text());
-        QVERIFY2(stop && std::fabs(*stop) <= dds::asWritten(*clock / 2.0), qPrintable(form.txtStopFreq->text()));
-        for (controls::TextBox *box : {form.txtRampRate, form.txtRampStep}) {
-            const double largest = box == form.txtRampRate ? 65535.0 : 4294967295.0;
-            const auto value = dds::whole(box->text());
+        const auto frequency = rules::whole(form.controls().txtFreq.text());
+        QVERIFY2(frequency && std::fabs(*frequency) <= 500.0, qPrintable(form.controls().txtFreq.text()));
+        const auto stop = rules::whole(form.controls().txtStopFreq.text());
+        QVERIFY2(stop && std::fabs(*stop) <= rules::asWritten(*clock / 2.0), qPrintable(form.controls().txtStopFreq.text()));
+        for (controls::TextBox *box : {&form.controls().txtRampRate, &form.controls().txtRampStep}) {
+            const double largest = box == &form.controls().txtRampRate ? 65535.0 : 4294967295.0;
+            const auto value = rules::whole(box->text());
             QVERIFY2(value && numbers::isWhole(*value) && *value >= 0 && *value <= largest,
                      qPrintable(box->objectName() + ": " + box->text()));
         }
         QVERIFY(app::titleBarReachable(form.frameGeometry(), app::currentScreens().screens));
-        QVERIFY(link::parseDottedQuad(form.txtIP->text()));
+        QVERIFY(link::parseDottedQuad(form.controls().txtIP.text()));
 
         // The window takes input: a typed frequency goes out.
         form.activateWindow();
         panel.channel.sent.clear();
-        QVERIFY(test::retype(form.txtFreq, QStringLiteral("20")));
-        const auto typed = dds::buildFrequencyCommand(QStringLiteral("20"), form.txtSysClk->text());
+        QVERIFY(test::retype(&form.controls().txtFreq, QStringLiteral("20")));
+        const auto typed = rules::buildFrequencyCommand(QStringLiteral("20"), form.controls().txtSysClk.text());
         QVERIFY(typed);
         QCOMPARE(test::hexList(panel.channel.sent.mid(panel.channel.sent.size() - 2)),
                  test::hexList({*typed, *link::polarityCommand(polarity)}));

@@ -2,9 +2,9 @@
 // its debug level is switched on, then one line for every datagram the panel
 // sends, tries to send, or receives.
 
-#include "link/datagrams.h"
-#include "link/link_log.h"
-#include "link/udp_channel.h"
+#include "core/link/datagrams.h"
+#include "core/link/link_log.h"
+#include "core/link/udp_channel.h"
 #include "support/bytes.h"
 #include "support/panel_process.h"
 
@@ -29,12 +29,9 @@ void collectLinkMessages(QtMsgType type, const QMessageLogContext &context, cons
     previousHandler(type, context, message);
 }
 
-// The unit on 127.0.0.1: a socket that answers when told to.
-struct Unit {
-    test::FakeUnit fake;
-    bool bind() { return fake.bind(QHostAddress::LocalHost, 0); }
-    int port() const { return fake.socket.localPort(); }
-    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
+// The unit on 127.0.0.1, on a free port.
+struct Unit : test::FakeUnit {
+    bool bind() { return FakeUnit::bind(QHostAddress::LocalHost, 0); }
 };
 
 } // namespace
@@ -71,8 +68,8 @@ private slots:
         QVERIFY(!channel.send(link::heartbeatCommand())); // no destination yet
         QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
         QVERIFY(channel.send(*link::frequencyCommand(52999896)));
-        QTRY_COMPARE(unit.fake.received.size(), 1);
-        unit.fake.answer();
+        QTRY_COMPARE(unit.received.size(), 1);
+        unit.answer();
         QVERIFY(arrivals.wait());
         channel.close();
         QVERIFY(!channel.send(link::heartbeatCommand()));
@@ -113,7 +110,7 @@ private slots:
 
         QVERIFY(channel.send(datagram));
         QCOMPARE(linkLines, QStringList{QStringLiteral("sent to %1: %2").arg(unit.endpoint(), logged)});
-        QTRY_COMPARE(unit.fake.payloads(), QList<QByteArray>{datagram});
+        QTRY_COMPARE(unit.payloads(), QList<QByteArray>{datagram});
     }
 
     void sendsThatDidNotGo()
@@ -153,11 +150,11 @@ private slots:
         QSignalSpy arrived(&channel, &link::Channel::arrived);
         QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
         QVERIFY(channel.send(link::heartbeatCommand()));
-        QTRY_COMPARE(unit.fake.received.size(), 1);
+        QTRY_COMPARE(unit.received.size(), 1);
         linkLines.clear();
 
-        unit.fake.answer(QByteArray("ok\x7F"));
-        unit.fake.answer(QByteArray()); // an empty datagram is an arrival too
+        unit.answer(QByteArray("ok\x7F"));
+        unit.answer(QByteArray()); // an empty datagram is an arrival too
         QTRY_COMPARE(arrived.size(), 2);
         QCOMPARE(linkLines, (QStringList{QStringLiteral("arrived from %1, 3 bytes: 6F 6B 7F").arg(unit.endpoint()),
                                          QStringLiteral("arrived from %1, 0 bytes").arg(unit.endpoint())}));
@@ -176,8 +173,8 @@ private slots:
         QSignalSpy arrived(&channel, &link::Channel::arrived);
         QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
         QVERIFY(channel.send(link::heartbeatCommand()));
-        QTRY_COMPARE(unit.fake.received.size(), 1);
-        unit.fake.answer();
+        QTRY_COMPARE(unit.received.size(), 1);
+        unit.answer();
         QTRY_COMPARE(arrived.size(), 1);
         QCOMPARE(linkLines, QStringList());
     }

@@ -1,17 +1,23 @@
 // The heartbeat and the link display with the real UDP channel, against the
 // simulated unit on loopback: heard, re-synced, then silent.
 
-#include "app/form_main.h"
-#include "app/lifecycle.h"
-#include "app/link_view.h"
-#include "link/udp_channel.h"
+#include "gui/app/form_main.h"
+#include "gui/app/lifecycle.h"
+#include "gui/app/link_view.h"
+#include "core/link/udp_channel.h"
 #include "settings/memory_store.h"
+#include "support/panel_harness.h"
 #include "support/panel_process.h"
 
-#include <QNetworkDatagram>
-#include <QUdpSocket>
 
 using namespace veloxa;
+
+namespace {
+
+// The window on the real channel and the steady clock.
+using UnitPanel = test::Panel<link::UdpChannel, settings::MemoryStore, link::SteadyClock>;
+
+} // namespace
 
 class LinkWithUnitTest : public QObject {
     Q_OBJECT
@@ -30,15 +36,12 @@ private slots:
                    {"--bind", unitAddress, "--port", "37829", "--silent-after", "3"});
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("listening on 127.0.0.31:37829")), 10000);
 
-        link::UdpChannel channel;
-        settings::MemoryStore store;
-        store.values.insert(settings::names::IpAddress, unitAddress);
-        link::SteadyClock clock;
-        app::FormMain form(channel, store, clock);
-        app::Lifecycle lifecycle(form, store, [] {});
-        lifecycle.startUp();
+        UnitPanel panel;
+        panel.store.values.insert(settings::names::IpAddress, unitAddress);
+        app::FormMain &form = *panel.form;
+        panel.lifecycle->startUp();
 
-        const auto white = [&] { return app::backgroundOf(*form.txtIP) == app::kWhite; };
+        const auto white = [&] { return app::backgroundOf(form.controls().txtIP) == app::kWhite; };
         const auto count = [&](const QString &line) { return log.count(line); };
 
         // Start-up's contrast and gain are answered: the re-sync sends them again.
@@ -52,7 +55,7 @@ private slots:
         const qsizetype heartbeatsWhenSilent = count(QStringLiteral("heartbeat"));
         QVERIFY(heartbeatsWhenSilent >= 2);
         QTRY_VERIFY_WITH_TIMEOUT(!white(), 5000);
-        QCOMPARE(app::backgroundOf(*form.txtIP), app::kLinkLostTint);
+        QCOMPARE(app::backgroundOf(form.controls().txtIP), app::kLinkLostTint);
         // The panel goes on sending, and nothing but the heartbeat.
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("heartbeat")) >= heartbeatsWhenSilent + 2, 5000);
         QCOMPARE(count(QStringLiteral("contrast 80")), 2);
@@ -68,32 +71,27 @@ private slots:
         // the address box later changes nothing about where datagrams go.
         const QHostAddress unit(QStringLiteral("127.0.0.41"));
         const QHostAddress typed(QStringLiteral("127.0.0.42"));
-        QUdpSocket atUnit;
-        QUdpSocket atTyped;
-        QVERIFY(atUnit.bind(unit, 37829));
-        QVERIFY(atTyped.bind(typed, 37829));
-        const auto next = [](QUdpSocket &socket) {
-            return socket.waitForReadyRead(5000) ? socket.receiveDatagram().data().toHex(' ') : QByteArray();
-        };
+        test::FakeUnit atUnit;
+        test::FakeUnit atTyped;
+        QVERIFY(atUnit.bind(unit));
+        QVERIFY(atTyped.bind(typed));
+        const auto next = [](test::FakeUnit &socket) { return socket.next().data().toHex(' '); };
 
-        link::UdpChannel channel;
-        settings::MemoryStore store;
-        store.values.insert(settings::names::IpAddress, unit.toString());
-        link::SteadyClock clock;
-        app::FormMain form(channel, store, clock);
-        app::Lifecycle lifecycle(form, store, [] {});
-        lifecycle.startUp();
-        form.tmrHB->stop();
+        UnitPanel panel;
+        panel.store.values.insert(settings::names::IpAddress, unit.toString());
+        app::FormMain &form = *panel.form;
+        panel.lifecycle->startUp();
+        form.controls().tmrHB.stop();
         QCOMPARE(next(atUnit), QByteArray("63 50"));
         QCOMPARE(next(atUnit), QByteArray("67 e0"));
 
-        form.txtIP->setFocus();
-        form.txtIP->selectAll();
-        QTest::keyClicks(form.txtIP, typed.toString());
-        QCOMPARE(form.txtIP->text(), typed.toString());
-        QTest::mouseClick(form.cmdDdsReg, Qt::LeftButton);
+        form.controls().txtIP.setFocus();
+        form.controls().txtIP.selectAll();
+        QTest::keyClicks(&form.controls().txtIP, typed.toString());
+        QCOMPARE(form.controls().txtIP.text(), typed.toString());
+        QTest::mouseClick(&form.controls().cmdDdsReg, Qt::LeftButton);
         QCOMPARE(next(atUnit), QByteArray("b0"));
-        QVERIFY(!atTyped.hasPendingDatagrams());
+        QVERIFY(atTyped.nothingWaiting());
         form.close();
     }
 };

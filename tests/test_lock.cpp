@@ -9,18 +9,17 @@ class LockControlsTest : public QObject {
     Q_OBJECT
 
 private:
-    test::PanelHarness *harness = nullptr;
+    std::unique_ptr<test::PanelHarness> harness;
 
 private slots:
     void init()
     {
-        harness = new test::PanelHarness;
+        harness = std::make_unique<test::PanelHarness>();
         harness->startAndClear();
     }
     void cleanup()
     {
-        delete harness;
-        harness = nullptr;
+        harness.reset();
     }
 
     void optionClicks_data()
@@ -47,7 +46,7 @@ private slots:
 
     void arrowKeysSendLikeClicks()
     {
-        QRadioButton *on = harness->form->optDdsPower->option(0);
+        QRadioButton *on = harness->form->controls().optDdsPower.option(0);
         on->setFocus();
         QTest::keyClick(on, Qt::Key_Right);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
@@ -56,10 +55,10 @@ private slots:
 
     void selectingFromCodeSendsNothing()
     {
-        harness->form->optDdsPolarity->select(1);
-        harness->form->optDdsPower->select(1);
+        harness->form->controls().optDdsPolarity.select(1);
+        harness->form->controls().optDdsPower.select(1);
         QCOMPARE(harness->channel.attempts, 0);
-        QVERIFY(harness->form->optDdsPolarity->isSelected(1));
+        QVERIFY(harness->form->controls().optDdsPolarity.isSelected(1));
     }
 
     void sliders_data()
@@ -95,7 +94,7 @@ private slots:
 
     void sliderMovedByKeySendsEachStep()
     {
-        controls::Slider *contrast = harness->form->sldContrast;
+        controls::Slider *contrast = &harness->form->controls().sldContrast;
         contrast->setFocus();
         QTest::keyClick(contrast, Qt::Key_PageUp);
         QTest::keyClick(contrast, Qt::Key_Left);
@@ -126,16 +125,16 @@ private slots:
     void failedStoreStillSends()
     {
         harness->store.failWrites = true;
-        QVERIFY(harness->form->sldGain->assign(2));
+        QVERIFY(harness->form->controls().sldGain.assign(2));
         QCOMPARE(harness->sentHex(), QStringLiteral("67 40"));
-        QCOMPARE(harness->form->sldGain->toolTip(), QStringLiteral("2"));
+        QCOMPARE(harness->form->controls().sldGain.toolTip(), QStringLiteral("2"));
     }
 
     void polarityRepeatFollowsSelection()
     {
         dds::LockControls &lock = harness->form->lockControls();
         QVERIFY(lock.polarityRepeat());
-        harness->form->optDdsPolarity->select(1);
+        harness->form->controls().optDdsPolarity.select(1);
         QVERIFY(lock.polarityRepeat());
         QCOMPARE(harness->sentHex(), QStringLiteral("70 00 | 70 01"));
     }

@@ -5,7 +5,7 @@
 // operations together and compare the readings with the C library's strtod
 // under the "C" locale, which serves as an independent reference.
 
-#include "numbers/numbers.h"
+#include "core/numbers/numbers.h"
 
 #include <QByteArray>
 #include <QObject>

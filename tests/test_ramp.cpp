@@ -3,8 +3,8 @@
 // buttons clicked; checked by the boxes' texts, the store's write log and the
 // datagrams the recording channel saw.
 
-#include "dds/number_text.h"
-#include "link/decoder.h"
+#include "core/rules/text_numbers.h"
+#include "core/link/decoder.h"
 #include "support/panel_harness.h"
 #include "support/typing.h"
 
@@ -58,13 +58,13 @@ private:
     controls::TextBox *box(const QString &which) const
     {
         if (which == QLatin1String("rate"))
-            return h->form->txtRampRate;
+            return &h->form->controls().txtRampRate;
         if (which == QLatin1String("step"))
-            return h->form->txtRampStep;
+            return &h->form->controls().txtRampStep;
         if (which == QLatin1String("stop"))
-            return h->form->txtStopFreq;
+            return &h->form->controls().txtStopFreq;
         if (which == QLatin1String("clock"))
-            return h->form->txtSysClk;
+            return &h->form->controls().txtSysClk;
         return nullptr;
     }
 
@@ -81,15 +81,15 @@ private:
     // the way) and leaves it, so its own rules have run to their end.
     void setClock(const QString &text)
     {
-        QVERIFY(test::typeOver(h->form->txtSysClk, text));
-        QVERIFY(test::moveFocusTo(h->form->cmdRampStop));
-        QCOMPARE(h->form->txtSysClk->text(), text);
+        QVERIFY(test::typeOver(&h->form->controls().txtSysClk, text));
+        QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStop));
+        QCOMPARE(h->form->controls().txtSysClk.text(), text);
     }
 
     QString rampTexts() const
     {
-        return h->form->txtRampRate->text() + QLatin1Char('|') + h->form->txtRampStep->text() + QLatin1Char('|') +
-               h->form->txtStopFreq->text() + QLatin1Char('|') + h->form->txtSysClk->text();
+        return h->form->controls().txtRampRate.text() + QLatin1Char('|') + h->form->controls().txtRampStep.text() + QLatin1Char('|') +
+               h->form->controls().txtStopFreq.text() + QLatin1Char('|') + h->form->controls().txtSysClk.text();
     }
 
 private slots:
@@ -180,7 +180,7 @@ private slots:
 
         // Leaving the box changes nothing more.
         h->clear();
-        QVERIFY(test::moveFocusTo(h->form->cmdRampStop));
+        QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStop));
         QCOMPARE(target->text(), text);
         QCOMPARE(h->store.writes, Writes());
         QCOMPARE(h->channel.attempts, 0);
@@ -240,9 +240,9 @@ private slots:
         QCOMPARE(h->store.values.value(settingOf(which)), before);
 
         if (leaveBy == QLatin1String("setFocus"))
-            QVERIFY(test::moveFocusTo(h->form->cmdRampStop));
+            QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStop));
         else if (leaveBy == QLatin1String("mouse"))
-            QTest::mouseClick(h->form->txtFreq, Qt::LeftButton);
+            QTest::mouseClick(&h->form->controls().txtFreq, Qt::LeftButton);
         else
             QTest::keyClick(target, Qt::Key_Tab);
         QVERIFY(!target->hasFocus());
@@ -255,7 +255,7 @@ private slots:
 
     void emptiedStopBoxIsStoredEmpty()
     {
-        controls::TextBox *stop = h->form->txtStopFreq;
+        controls::TextBox *stop = &h->form->controls().txtStopFreq;
         QVERIFY(test::retype(stop, QString()));
         QCOMPARE(stop->text(), QString());
         QCOMPARE(h->store.writes, (Writes{{settings::names::RampStopFreq, QString()}}));
@@ -264,7 +264,7 @@ private slots:
 
         // The stop box has no rule for leaving it empty.
         h->clear();
-        QTest::mouseClick(h->form->txtFreq, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().txtFreq, Qt::LeftButton);
         QVERIFY(!stop->hasFocus());
         QCOMPARE(stop->text(), QString());
         QCOMPARE(h->store.writes, Writes());
@@ -411,8 +411,8 @@ private slots:
         QFETCH(QString, assigned);
         QFETCH(QString, stopText);
         QFETCH(int, changes);
-        controls::TextBox *clock = h->form->txtSysClk;
-        controls::TextBox *stop = h->form->txtStopFreq;
+        controls::TextBox *clock = &h->form->controls().txtSysClk;
+        controls::TextBox *stop = &h->form->controls().txtStopFreq;
 
         QVERIFY(test::typeOver(clock, clockKeys));
         if (signAtHome) {
@@ -439,7 +439,7 @@ private slots:
 
         // Leaving the clock box raises it to 100; the stop text is not
         // checked again until it changes.
-        QVERIFY(test::moveFocusTo(h->form->cmdRampStop));
+        QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStop));
         QCOMPARE(clock->text(), QStringLiteral("100"));
         QCOMPARE(stop->text(), stopText);
     }
@@ -496,16 +496,16 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, sent);
 
-        QVERIFY(test::retype(h->form->txtRampRate, rate));
-        QVERIFY(test::retype(h->form->txtRampStep, step));
-        QVERIFY(test::retype(h->form->txtStopFreq, stop));
+        QVERIFY(test::retype(&h->form->controls().txtRampRate, rate));
+        QVERIFY(test::retype(&h->form->controls().txtRampStep, step));
+        QVERIFY(test::retype(&h->form->controls().txtStopFreq, stop));
         if (clock != QLatin1String("1000"))
             setClock(clock);
         const QString texts = rate + QLatin1Char('|') + step + QLatin1Char('|') + stop + QLatin1Char('|') + clock;
         QCOMPARE(rampTexts(), texts);
         h->clear();
 
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
 
         QCOMPARE(h->sentHex(), sent);
         QCOMPARE(h->channel.attempts, static_cast<int>(h->channel.sent.size()));
@@ -516,19 +516,19 @@ private slots:
 
     void rampStartRepeatsSelectedPolarity()
     {
-        QTest::mouseClick(h->form->optDdsPolarity->option(1), Qt::LeftButton);
+        QTest::mouseClick(h->form->controls().optDdsPolarity.option(1), Qt::LeftButton);
         QCOMPARE(h->sentHex(), QStringLiteral("70 01"));
         h->clear();
 
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
         QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes("70 01")}));
-        QVERIFY(h->form->optDdsPolarity->isSelected(1));
+        QVERIFY(h->form->controls().optDdsPolarity.isSelected(1));
 
-        QTest::mouseClick(h->form->optDdsPolarity->option(0), Qt::LeftButton);
+        QTest::mouseClick(h->form->controls().optDdsPolarity.option(0), Qt::LeftButton);
         QCOMPARE(h->sentHex(), QString::fromLatin1(kInitialRampStart) + QStringLiteral(" | 70 01 | 70 00"));
         h->clear();
 
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
         QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes("70 00")}));
     }
 
@@ -557,10 +557,10 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(bool, starts);
-        controls::TextBox *stop = h->form->txtStopFreq;
+        controls::TextBox *stop = &h->form->controls().txtStopFreq;
 
         QVERIFY(test::retype(stop, QStringLiteral("-123.5")));
-        QVERIFY(test::retype(h->form->txtRampRate, QStringLiteral("300")));
+        QVERIFY(test::retype(&h->form->controls().txtRampRate, QStringLiteral("300")));
         QVERIFY(test::moveFocusTo(stop));
         h->clear();
         const QString texts = rampTexts();
@@ -577,7 +577,7 @@ private slots:
         QCOMPARE(hex(h->channel.sent.at(1)), QStringLiteral("70 00"));
 
         // The same two datagrams as a click on Start.
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
         QCOMPARE(h->channel.sent.size(), 4);
         QCOMPARE(hexList(h->channel.sent.mid(0, 2)), hexList(h->channel.sent.mid(2, 2)));
         const auto decoded = link::decode(h->channel.sent.at(0)).command;
@@ -589,9 +589,9 @@ private slots:
 
     void rampStopSendsOneByte()
     {
-        QTest::mouseClick(h->form->cmdRampStop, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStop, Qt::LeftButton);
         QCOMPARE(h->channel.sent, QList<QByteArray>{bytes("AB")});
-        QTest::mouseClick(h->form->cmdRampStop, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStop, Qt::LeftButton);
         QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes("AB"), bytes("AB")}));
         QCOMPARE(h->channel.attempts, 2);
         QCOMPARE(h->store.writes, Writes());
@@ -602,17 +602,17 @@ private slots:
     void refusedRampStartSendsNoPolarity()
     {
         h->channel.failSends = true;
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
         QCOMPARE(h->channel.attempts, 1);
         QVERIFY(h->channel.sent.isEmpty());
 
-        QVERIFY(test::moveFocusTo(h->form->txtStopFreq));
-        QTest::keyClick(h->form->txtStopFreq, Qt::Key_Return);
+        QVERIFY(test::moveFocusTo(&h->form->controls().txtStopFreq));
+        QTest::keyClick(&h->form->controls().txtStopFreq, Qt::Key_Return);
         QCOMPARE(h->channel.attempts, 2);
         QVERIFY(h->channel.sent.isEmpty());
 
         h->channel.failSends = false;
-        QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
         QCOMPARE(h->sentHex(), QString::fromLatin1(kInitialRampStart) + QStringLiteral(" | 70 00"));
     }
 
@@ -661,11 +661,11 @@ private slots:
         const QStringList clocks{"1000", "100", "400", "250.5", "999.9", "1e3", "0", "-0",   "-5",    "-1000",
                                  "50",   "0.001", "1e-400", "",   "abc", "12x", "-", "1e400", " 300 ", "5000"};
 
-        controls::TextBox *const clock = h->form->txtSysClk;
-        controls::TextBox *const targets[] = {h->form->txtRampRate, h->form->txtRampStep, h->form->txtStopFreq};
+        controls::TextBox *const clock = &h->form->controls().txtSysClk;
+        controls::TextBox *const targets[] = {&h->form->controls().txtRampRate, &h->form->controls().txtRampStep, &h->form->controls().txtStopFreq};
         const QString names[] = {settings::names::RampRate, settings::names::RampStep,
                                  settings::names::RampStopFreq};
-        QVERIFY(test::moveFocusTo(h->form->cmdRampStart));
+        QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStart));
 
         int changes = 0;
         int mostChanges = 0;
@@ -714,9 +714,9 @@ private slots:
             if (which < 2) {
                 // In range, and whole unless it cannot be read as a whole.
                 const double largest = which == 0 ? 65535.0 : 4294967295.0;
-                const double value = dds::leading(settled);
+                const double value = rules::leading(settled);
                 QVERIFY2(value >= 0.0 && value <= largest, context.constData());
-                QVERIFY2(numbers::isWhole(value) || !dds::whole(settled), context.constData());
+                QVERIFY2(numbers::isWhole(value) || !rules::whole(settled), context.constData());
             }
 
             // The settled text is a fixed point: assigning it again runs the
@@ -727,7 +727,7 @@ private slots:
             QVERIFY2(target->text() == settled, context.constData());
 
             h->clear();
-            QTest::mouseClick(h->form->cmdRampStart, Qt::LeftButton);
+            QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
             if (h->channel.sent.isEmpty()) {
                 QVERIFY2(h->channel.attempts == 0, context.constData());
                 continue;
@@ -739,13 +739,13 @@ private slots:
             QVERIFY2(decoded.command, (context + " / " + decoded.error.toUtf8()).constData());
             QVERIFY2(decoded.command->kind == link::CommandKind::RampStart, context.constData());
             // It carries what the boxes say.
-            const auto step = dds::whole(h->form->txtRampStep->text());
-            const auto rate = dds::whole(h->form->txtRampRate->text());
-            const auto clockMHz = dds::whole(clock->text());
+            const auto step = rules::whole(h->form->controls().txtRampStep.text());
+            const auto rate = rules::whole(h->form->controls().txtRampRate.text());
+            const auto clockMHz = rules::whole(clock->text());
             QVERIFY2(step && rate && clockMHz, context.constData());
             QVERIFY2(decoded.command->step == *step, context.constData());
             QVERIFY2(decoded.command->rate == *rate, context.constData());
-            const double stopHz = std::fabs(dds::leading(h->form->txtStopFreq->text())) * 1e6;
+            const double stopHz = std::fabs(rules::leading(h->form->controls().txtStopFreq.text())) * 1e6;
             const double ftw = std::floor(stopHz / (*clockMHz * 1e6 / 4294967296.0));
             QVERIFY2(decoded.command->stopFtw == ftw, context.constData());
         }

@@ -2,7 +2,7 @@
 // the text put back, what the controls' own handling writes back, and that
 // nothing reaches the unit while restoring.
 
-#include "app/restore.h"
+#include "gui/app/restore.h"
 #include "support/panel_harness.h"
 
 using namespace veloxa;
@@ -114,7 +114,7 @@ private slots:
         app::FormMain &form = *harness.form;
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             QObject *control = it.key() == QLatin1String("optDdsPolarity")
-                                   ? static_cast<QObject *>(form.optDdsPolarity)
+                                   ? static_cast<QObject *>(&form.controls().optDdsPolarity)
                                    : form.findChild<QObject *>(it.key());
             QString actual;
             if (auto *box = qobject_cast<QLineEdit *>(control))
@@ -141,8 +141,8 @@ private slots:
         test::PanelHarness harness;
         harness.store.values.insert(settings::names::Polarity, QStringLiteral("False"));
         harness.startAndClear();
-        QVERIFY(harness.form->optDdsPolarity->isSelected(1));
-        test::PanelHarness::click(harness.form->cmdUpdateFreq);
+        QVERIFY(harness.form->controls().optDdsPolarity.isSelected(1));
+        test::PanelHarness::click(&harness.form->controls().cmdUpdateFreq);
         QCOMPARE(harness.sentHex(), QStringLiteral("A5 00 D8 B6 28 03 | 70 01"));
         harness.form->close();
         QCOMPARE(harness.store.values.value(settings::names::Polarity), QStringLiteral("False"));
@@ -159,7 +159,7 @@ private slots:
         harness.lifecycle->startUp();
         QCOMPARE(harness.sentHex(), QStringLiteral("63 2A | 67 40"));
         QCOMPARE(harness.channel.destinationHost, QStringLiteral("127.0.0.1"));
-        QCOMPARE(harness.form->lblLaserFreq->text(), QStringLiteral("(640MHz)"));
+        QCOMPARE(harness.form->controls().lblLaserFreq.text(), QStringLiteral("(640MHz)"));
     }
 };
 

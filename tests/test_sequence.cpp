@@ -34,8 +34,8 @@ private:
     // Every box the sequence reads, and the one it must not touch.
     QString boxTexts() const
     {
-        return QStringList{h->form->txtFreq->text(), h->form->txtSysClk->text(), h->form->txtRampRate->text(),
-                           h->form->txtRampStep->text(), h->form->txtStopFreq->text()}
+        return QStringList{h->form->controls().txtFreq.text(), h->form->controls().txtSysClk.text(), h->form->controls().txtRampRate.text(),
+                           h->form->controls().txtRampStep.text(), h->form->controls().txtStopFreq.text()}
             .join(QLatin1Char('|'));
     }
 
@@ -43,9 +43,9 @@ private:
     // rules (the lower bound included) have run.
     void setClock(const QString &text)
     {
-        QVERIFY(test::typeOver(h->form->txtSysClk, text));
-        QVERIFY(test::moveFocusTo(h->form->cmdSeqClear));
-        QCOMPARE(h->form->txtSysClk->text(), text);
+        QVERIFY(test::typeOver(&h->form->controls().txtSysClk, text));
+        QVERIFY(test::moveFocusTo(&h->form->controls().cmdSeqClear));
+        QCOMPARE(h->form->controls().txtSysClk.text(), text);
     }
 
 private slots:
@@ -93,12 +93,12 @@ private slots:
         QVERIFY(target);
 
         if (!frequency.isEmpty()) {
-            QVERIFY(test::retype(h->form->txtFreq, frequency));
-            QCOMPARE(h->form->txtFreq->text(), frequency);
+            QVERIFY(test::retype(&h->form->controls().txtFreq, frequency));
+            QCOMPARE(h->form->controls().txtFreq.text(), frequency);
         }
         if (minusPolarity) {
-            click(h->form->optDdsPolarity->option(1));
-            QVERIFY(h->form->optDdsPolarity->isSelected(1));
+            click(h->form->controls().optDdsPolarity.option(1));
+            QVERIFY(h->form->controls().optDdsPolarity.isSelected(1));
         }
         h->clear();
         const QString texts = boxTexts();
@@ -137,21 +137,21 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, sent);
 
-        QVERIFY(test::retype(h->form->txtFreq, frequency));
-        QCOMPARE(h->form->txtFreq->text(), frequency);
+        QVERIFY(test::retype(&h->form->controls().txtFreq, frequency));
+        QCOMPARE(h->form->controls().txtFreq.text(), frequency);
         setClock(clock);
         // The frequency is not checked against the new clock.
-        QCOMPARE(h->form->txtFreq->text(), frequency);
+        QCOMPARE(h->form->controls().txtFreq.text(), frequency);
         h->clear();
 
-        click(h->form->cmdSeqFreq);
+        click(&h->form->controls().cmdSeqFreq);
         QCOMPARE(h->sentHex(), sent);
         QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
-        QCOMPARE(h->form->txtFreq->text(), frequency);
+        QCOMPARE(h->form->controls().txtFreq.text(), frequency);
 
         // Only the frequency entry failed: the other buttons still send.
         h->clear();
-        click(h->form->cmdSeqAdwin);
+        click(&h->form->controls().cmdSeqAdwin);
         QCOMPARE(h->sentHex(), QStringLiteral("C1 A4"));
     }
 
@@ -189,18 +189,18 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, sent);
 
-        QVERIFY(test::retype(h->form->txtRampRate, rate));
-        QVERIFY(test::retype(h->form->txtRampStep, step));
-        QVERIFY(test::retype(h->form->txtStopFreq, stop));
+        QVERIFY(test::retype(&h->form->controls().txtRampRate, rate));
+        QVERIFY(test::retype(&h->form->controls().txtRampStep, step));
+        QVERIFY(test::retype(&h->form->controls().txtStopFreq, stop));
         if (clock != QLatin1String("1000"))
             setClock(clock);
-        QCOMPARE(h->form->txtRampRate->text(), rate);
-        QCOMPARE(h->form->txtRampStep->text(), step);
-        QCOMPARE(h->form->txtStopFreq->text(), stop);
+        QCOMPARE(h->form->controls().txtRampRate.text(), rate);
+        QCOMPARE(h->form->controls().txtRampStep.text(), step);
+        QCOMPARE(h->form->controls().txtStopFreq.text(), stop);
         h->clear();
         const QString texts = boxTexts();
 
-        click(h->form->cmdSeqRamp);
+        click(&h->form->controls().cmdSeqRamp);
         QCOMPARE(h->sentHex(), sent);
         QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
         QCOMPARE(boxTexts(), texts);

@@ -3,7 +3,7 @@
 // into it, must not keep the panel from ever starting again; a lock that a
 // running copy holds is never taken.
 
-#include "app/single_copy.h"
+#include "gui/app/single_copy.h"
 #include "support/panel_process.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Start-up and shut-down of the real window, with a recording channel and a
 // store in memory: the order of the steps, what is sent, read and stored.
 
-#include "app/window_position.h"
+#include "gui/app/window_position.h"
 #include "support/panel_harness.h"
 
 #include <QScreen>
@@ -25,14 +25,7 @@ public:
     std::function<void(const QString &)> onWrite;
 };
 
-struct WatchedPanel {
-    link::RecordingChannel channel;
-    WatchedStore store;
-    test::FakeClock clock;
-    app::FormMain form{channel, store, clock};
-    int ended = 0;
-    app::Lifecycle lifecycle{form, store, [this] { ++ended; }};
-};
+using WatchedPanel = test::Panel<link::RecordingChannel, WatchedStore>;
 
 } // namespace
 
@@ -50,12 +43,12 @@ private slots:
             events << QStringLiteral("write %1 (destination %2, timer %3)")
                           .arg(name)
                           .arg(panel.channel.hasDestination ? "set" : "unset")
-                          .arg(panel.form.tmrHB->isActive() ? "on" : "off");
+                          .arg(panel.form->controls().tmrHB.isActive() ? "on" : "off");
         };
-        panel.lifecycle.startUp();
+        panel.lifecycle->startUp();
 
-        QVERIFY(panel.form.isVisible());
-        QCOMPARE(panel.form.lblRev->text(), QStringLiteral("Rev:2.1.2"));
+        QVERIFY(panel.form->isVisible());
+        QCOMPARE(panel.form->controls().lblRev.text(), QStringLiteral("Rev:2.1.2"));
         QCOMPARE(test::hexList(panel.channel.sent), QStringLiteral("63 50 | 67 E0"));
         QCOMPARE(panel.channel.attempts, 2); // nothing tried before the destination
         QCOMPARE(panel.channel.destinationHost, QStringLiteral("192.168.1.133"));
@@ -63,19 +56,19 @@ private slots:
         QCOMPARE(panel.channel.destinationCalls, 1);
         QCOMPARE(events, QStringList({"write Display Contrast (destination set, timer off)",
                                       "write Gain (CP current) (destination set, timer off)"}));
-        QVERIFY(panel.form.tmrHB->isActive());
+        QVERIFY(panel.form->controls().tmrHB.isActive());
         QCOMPARE(panel.store.inner.values.value(settings::names::DisplayContrast), QStringLiteral("80"));
         QCOMPARE(panel.store.inner.values.value(settings::names::Gain), QStringLiteral("7"));
-        QCOMPARE(panel.form.sldContrast->toolTip(), QStringLiteral("80%"));
-        QCOMPARE(panel.form.sldGain->toolTip(), QStringLiteral("7"));
+        QCOMPARE(panel.form->controls().sldContrast.toolTip(), QStringLiteral("80%"));
+        QCOMPARE(panel.form->controls().sldGain.toolTip(), QStringLiteral("7"));
         // The eleven reads, in order: position, then the nine restored values.
         QCOMPARE(panel.store.inner.reads,
                  QStringList({"Left", "Top", "Display Contrast", "Gain (CP current)", "Polarity", "Frequency",
                               "System Clock", "IP Address", "Ramp Rate", "Ramp Step", "Ramp Stop Freq"}));
         // Initial states are untouched.
-        QCOMPARE(panel.form.txtFreq->text(), QStringLiteral("12.34"));
-        QCOMPARE(panel.form.lblLaserFreq->text(), QStringLiteral("(Laser Freq)"));
-        QCOMPARE(app::backgroundOf(*panel.form.txtIP), app::kLinkLostTint);
+        QCOMPARE(panel.form->controls().txtFreq.text(), QStringLiteral("12.34"));
+        QCOMPARE(panel.form->controls().lblLaserFreq.text(), QStringLiteral("(Laser Freq)"));
+        QCOMPARE(app::backgroundOf(panel.form->controls().txtIP), app::kLinkLostTint);
     }
 
     void portIsReadFromItsBox_data()
@@ -93,8 +86,8 @@ private slots:
         QFETCH(QString, portText);
         QFETCH(int, port);
         WatchedPanel panel;
-        panel.form.txtPort->assign(portText);
-        panel.lifecycle.startUp();
+        panel.form->controls().txtPort.assign(portText);
+        panel.lifecycle->startUp();
         QCOMPARE(panel.channel.destinationPort, port);
     }
 
@@ -145,8 +138,8 @@ private slots:
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
         panel.store.inner.values.insert(settings::names::Left, QString::number(100 * tpp));
         panel.store.inner.values.insert(settings::names::Top, QString::number(50 * tpp));
-        panel.lifecycle.startUp();
-        QCOMPARE(panel.form.frameGeometry().topLeft(), QPoint(100, 50));
+        panel.lifecycle->startUp();
+        QCOMPARE(panel.form->frameGeometry().topLeft(), QPoint(100, 50));
     }
 
     void positionOffEveryScreenKeepsOnlyTheEdgeThatFits()
@@ -158,10 +151,10 @@ private slots:
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
         panel.store.inner.values.insert(settings::names::Left, QString::number((screen.width() + 50) * tpp));
         panel.store.inner.values.insert(settings::names::Top, QString::number(10 * tpp));
-        panel.form.show();
-        const QPoint placed = panel.form.frameGeometry().topLeft();
-        panel.lifecycle.startUp();
-        QCOMPARE(panel.form.frameGeometry().topLeft(), QPoint(placed.x(), 10));
+        panel.form->show();
+        const QPoint placed = panel.form->frameGeometry().topLeft();
+        panel.lifecycle->startUp();
+        QCOMPARE(panel.form->frameGeometry().topLeft(), QPoint(placed.x(), 10));
     }
 
     void restoredTopLeft_data()
@@ -215,47 +208,47 @@ private slots:
     void shutDownStoresSixValuesAfterClosingTheChannel()
     {
         WatchedPanel panel;
-        panel.lifecycle.startUp();
-        panel.form.move(30, 40);
-        panel.form.txtIP->assign(QStringLiteral("10.1.2.3"));
-        panel.form.txtFreq->assign(QStringLiteral("-7.5"));
-        panel.form.txtSysClk->assign(QStringLiteral("250"));
-        panel.form.optDdsPolarity->select(1);
+        panel.lifecycle->startUp();
+        panel.form->move(30, 40);
+        panel.form->controls().txtIP.assign(QStringLiteral("10.1.2.3"));
+        panel.form->controls().txtFreq.assign(QStringLiteral("-7.5"));
+        panel.form->controls().txtSysClk.assign(QStringLiteral("250"));
+        panel.form->controls().optDdsPolarity.select(1);
 
         QStringList events;
         panel.store.onWrite = [&](const QString &name) {
             events << name + (panel.channel.closed ? QString() : QStringLiteral(" (channel open!)"));
         };
         panel.store.inner.writes.clear();
-        panel.form.close();
+        panel.form->close();
 
         QCOMPARE(events, QStringList({"Left", "Top", "IP Address", "Frequency", "System Clock", "Polarity"}));
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
         const auto &writes = panel.store.inner.writes;
-        QCOMPARE(writes.at(0).second, QString::number(qRound(panel.form.frameGeometry().left() * tpp)));
-        QCOMPARE(writes.at(1).second, QString::number(qRound(panel.form.frameGeometry().top() * tpp)));
+        QCOMPARE(writes.at(0).second, QString::number(qRound(panel.form->frameGeometry().left() * tpp)));
+        QCOMPARE(writes.at(1).second, QString::number(qRound(panel.form->frameGeometry().top() * tpp)));
         QCOMPARE(writes.at(2).second, QStringLiteral("10.1.2.3"));
         QCOMPARE(writes.at(3).second, QStringLiteral("-7.5"));
         QCOMPARE(writes.at(4).second, QStringLiteral("250"));
         QCOMPARE(writes.at(5).second, QStringLiteral("False"));
-        QCOMPARE(panel.ended, 1);
-        QVERIFY(!panel.form.tmrHB->isActive());
+        QCOMPARE(panel.programEnded, 1);
+        QVERIFY(!panel.form->controls().tmrHB.isActive());
     }
 
     void shutDownRunsOnceAndThenNothingIsHandled()
     {
         WatchedPanel panel;
-        panel.lifecycle.startUp();
-        panel.lifecycle.shutDown();
-        panel.lifecycle.shutDown();
-        panel.form.close();
-        QCOMPARE(panel.ended, 1);
+        panel.lifecycle->startUp();
+        panel.lifecycle->shutDown();
+        panel.lifecycle->shutDown();
+        panel.form->close();
+        QCOMPARE(panel.programEnded, 1);
         QCOMPARE(panel.store.inner.writes.size(), 2 + 6);
 
         panel.channel.sent.clear();
         panel.channel.attempts = 0;
-        panel.form.txtFreq->assign(QStringLiteral("20"));
-        panel.form.sldGain->assign(1);
+        panel.form->controls().txtFreq.assign(QStringLiteral("20"));
+        panel.form->controls().sldGain.assign(1);
         panel.channel.simulateArrival();
         QCOMPARE(panel.channel.attempts, 0);
         QCOMPARE(panel.store.inner.writes.size(), 2 + 6);
@@ -264,10 +257,10 @@ private slots:
     void shutDownWithFailingStoreStillEnds()
     {
         WatchedPanel panel;
-        panel.lifecycle.startUp();
+        panel.lifecycle->startUp();
         panel.store.inner.failWrites = true;
-        panel.form.close();
-        QCOMPARE(panel.ended, 1);
+        panel.form->close();
+        QCOMPARE(panel.programEnded, 1);
         QVERIFY(panel.channel.closed);
     }
 };

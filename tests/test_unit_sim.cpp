@@ -2,7 +2,7 @@
 // datagram as the command it is, answers its sender, keeps the state the
 // commands imply, and survives whatever it is sent.
 
-#include "link/datagrams.h"
+#include "core/link/datagrams.h"
 #include "support/bytes.h"
 
 #include <QNetworkDatagram>

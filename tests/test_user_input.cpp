@@ -6,7 +6,7 @@
 
 #include "support/panel_harness.h"
 
-#include "dds/tuning_word.h"
+#include "core/rules/tuning_word.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -113,11 +113,11 @@ private slots:
             QTest::keyClick(textBox, Qt::Key_Backtab);
             break;
         case Away::ClickUpdate: {
-            PanelHarness::click(h->form->cmdUpdateFreq);
-            if (textBox != h->form->txtSysClk)
+            PanelHarness::click(&h->form->controls().cmdUpdateFreq);
+            if (textBox != &h->form->controls().txtSysClk)
                 break;
             // The update saw the repaired clock: it sent the datagram for 100 MHz.
-            const auto ftw = dds::tuningWordFromTexts(h->form->txtFreq->text(), QStringLiteral("100"));
+            const auto ftw = rules::tuningWordFromTexts(h->form->controls().txtFreq.text(), QStringLiteral("100"));
             QVERIFY(ftw);
             QVERIFY(!h->channel.sent.isEmpty());
             QCOMPARE(h->channel.sent.first(), *link::frequencyCommand(*ftw));
@@ -142,14 +142,14 @@ private slots:
 
     void backFromOtherWindowThenClickStillRepairsFirst()
     {
-        controls::TextBox *clock = h->form->txtSysClk;
+        controls::TextBox *clock = &h->form->controls().txtSysClk;
         QVERIFY(test::typeOver(clock, QStringLiteral("2")));
         QVERIFY(switchAwayAndBack(h->form.get()));
         QCOMPARE(clock->text(), QStringLiteral("2"));
         h->clear();
-        PanelHarness::click(h->form->cmdUpdateFreq);
+        PanelHarness::click(&h->form->controls().cmdUpdateFreq);
         QCOMPARE(clock->text(), QStringLiteral("100"));
-        const auto ftw = dds::tuningWordFromTexts(h->form->txtFreq->text(), QStringLiteral("100"));
+        const auto ftw = rules::tuningWordFromTexts(h->form->controls().txtFreq.text(), QStringLiteral("100"));
         QVERIFY(ftw);
         QCOMPARE(h->channel.sent.value(0), *link::frequencyCommand(*ftw));
     }
@@ -250,8 +250,8 @@ private slots:
 
         // A selection by the program stays silent, as at start-up.
         h->clear();
-        h->form->optDdsPolarity->select(0);
-        h->form->optDdsPower->select(0);
+        h->form->controls().optDdsPolarity.select(0);
+        h->form->controls().optDdsPower.select(0);
         QCOMPARE(h->channel.attempts, 0);
     }
 

@@ -15,7 +15,7 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private:
-    test::PanelHarness *harness = nullptr;
+    std::unique_ptr<test::PanelHarness> harness;
 
     QWidget *control(const QString &name) const
     {
@@ -43,11 +43,10 @@ private:
     }
 
 private slots:
-    void init() { harness = new test::PanelHarness; }
+    void init() { harness = std::make_unique<test::PanelHarness>(); }
     void cleanup()
     {
-        delete harness;
-        harness = nullptr;
+        harness.reset();
     }
 
     void controls_data()
@@ -129,17 +128,17 @@ private slots:
         QCOMPARE(form.size(), QSize(311, 380));
         QCOMPARE(form.minimumSize(), form.maximumSize());
 
-        QCOMPARE(app::backgroundOf(*form.txtIP), app::kLinkLostTint);
-        QVERIFY(form.optDdsPolarity->isSelected(0));
-        QVERIFY(form.optDdsPower->isSelected(0));
-        QCOMPARE(form.optDdsPolarity->objectName(), QStringLiteral("optDdsPolarity"));
-        QCOMPARE(form.optDdsPower->objectName(), QStringLiteral("optDdsPower"));
+        QCOMPARE(app::backgroundOf(form.controls().txtIP), app::kLinkLostTint);
+        QVERIFY(form.controls().optDdsPolarity.isSelected(0));
+        QVERIFY(form.controls().optDdsPower.isSelected(0));
+        QCOMPARE(form.controls().optDdsPolarity.objectName(), QStringLiteral("optDdsPolarity"));
+        QCOMPARE(form.controls().optDdsPower.objectName(), QStringLiteral("optDdsPower"));
 
         struct Range {
             QSlider *slider;
             int minimum, maximum, value, singleStep, pageStep, tick;
         };
-        for (const Range &r : {Range{form.sldGain, 0, 7, 7, 1, 1, 1}, Range{form.sldContrast, 0, 99, 80, 1, 5, 10}}) {
+        for (const Range &r : {Range{&form.controls().sldGain, 0, 7, 7, 1, 1, 1}, Range{&form.controls().sldContrast, 0, 99, 80, 1, 5, 10}}) {
             QCOMPARE(r.slider->minimum(), r.minimum);
             QCOMPARE(r.slider->maximum(), r.maximum);
             QCOMPARE(r.slider->value(), r.value);
@@ -150,8 +149,8 @@ private slots:
             QCOMPARE(r.slider->orientation(), Qt::Horizontal);
         }
 
-        QCOMPARE(form.tmrHB->interval(), 1000);
-        QVERIFY(!form.tmrHB->isActive());
+        QCOMPARE(form.controls().tmrHB.interval(), 1000);
+        QVERIFY(!form.controls().tmrHB.isActive());
         QCOMPARE(form.Enet.objectName(), QStringLiteral("Enet"));
         QVERIFY(!harness->channel.hasDestination);
 
@@ -196,7 +195,7 @@ private slots:
     void focusStartsInFrequencyBox()
     {
         harness->startAndClear();
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(harness->form->txtFreq));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
     }
 
     void tabOrderWalk()
@@ -208,7 +207,7 @@ private slots:
             "cmdSeqAdwin",   "cmdSeqExecute", "cmdSeqRestart", "txtIP",          "txtSysClk",
             "cmdHb",         "cmdDdsReg",     "sldContrast", "optDdsPower_0",    "sldGain",
             "optDdsPolarity_0"};
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(harness->form->txtFreq));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
 
         QStringList walked;
         for (int i = 0; i < expected.size(); ++i) {
@@ -228,9 +227,9 @@ private slots:
     {
         harness->startAndClear();
         app::FormMain &form = *harness->form;
-        form.optDdsPower->select(1);
-        form.sldContrast->setFocus();
-        QTest::keyClick(form.sldContrast, Qt::Key_Tab);
+        form.controls().optDdsPower.select(1);
+        form.controls().sldContrast.setFocus();
+        QTest::keyClick(&form.controls().sldContrast, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPower_1"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("sldGain"));
@@ -242,16 +241,16 @@ private slots:
     {
         harness->startAndClear();
         app::FormMain &form = *harness->form;
-        QSignalSpy clicks(form.optDdsPolarity, &controls::OptionGroup::clicked);
-        form.optDdsPolarity->option(0)->setFocus();
-        QTest::keyClick(form.optDdsPolarity->option(0), Qt::Key_Right);
-        QVERIFY(form.optDdsPolarity->isSelected(1));
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.optDdsPolarity->option(1)));
+        QSignalSpy clicks(&form.controls().optDdsPolarity, &controls::OptionGroup::clicked);
+        form.controls().optDdsPolarity.option(0)->setFocus();
+        QTest::keyClick(form.controls().optDdsPolarity.option(0), Qt::Key_Right);
+        QVERIFY(form.controls().optDdsPolarity.isSelected(1));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.controls().optDdsPolarity.option(1)));
         QCOMPARE(clicks.size(), 1);
         QCOMPARE(clicks.at(0).at(0).toInt(), 1);
         // Now the selected option is the group's tab stop.
-        QVERIFY(form.optDdsPolarity->option(1)->focusPolicy() & Qt::TabFocus);
-        QVERIFY(!(form.optDdsPolarity->option(0)->focusPolicy() & Qt::TabFocus));
+        QVERIFY(form.controls().optDdsPolarity.option(1)->focusPolicy() & Qt::TabFocus);
+        QVERIFY(!(form.controls().optDdsPolarity.option(0)->focusPolicy() & Qt::TabFocus));
     }
 
     void characterLimitBindsTypingOnly_data()
@@ -282,7 +281,7 @@ private slots:
     {
         harness->startAndClear();
         // Eleven characters whose number the step rules leave alone.
-        controls::TextBox *step = harness->form->txtRampStep;
+        controls::TextBox *step = &harness->form->controls().txtRampStep;
         step->assign(QStringLiteral("00000000001"));
         QCOMPARE(step->text(), QStringLiteral("00000000001"));
         step->setFocus();
@@ -323,7 +322,7 @@ private slots:
         QFETCH(int, value);
         QFETCH(bool, accepted);
         QFETCH(int, after);
-        controls::Slider *contrast = harness->form->sldContrast;
+        controls::Slider *contrast = &harness->form->controls().sldContrast;
         QSignalSpy changes(contrast, &QSlider::valueChanged);
         QCOMPARE(contrast->assign(value), accepted);
         QCOMPARE(contrast->value(), after);

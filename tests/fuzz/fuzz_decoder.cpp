@@ -2,7 +2,7 @@
 // back to exactly these bytes and decodes to the same command again, or no
 // command with a reason. Describing either never fails.
 
-#include "link/decoder.h"
+#include "core/link/decoder.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -9,7 +9,7 @@
 // text again. Half-even rounding agrees with nearbyint in the default
 // rounding mode.
 
-#include "numbers/numbers.h"
+#include "core/numbers/numbers.h"
 
 #include <cfloat>
 #include <cmath>

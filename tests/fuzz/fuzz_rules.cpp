@@ -15,11 +15,11 @@
 // box the frequency command for its text and the polarity repeat, the other
 // boxes nothing.
 
-#include "app/form_main.h"
-#include "dds/number_text.h"
-#include "dds/tuning_word.h"
-#include "link/decoder.h"
-#include "link/recording_channel.h"
+#include "gui/app/form_main.h"
+#include "core/rules/text_numbers.h"
+#include "core/rules/tuning_word.h"
+#include "core/link/decoder.h"
+#include "core/link/recording_channel.h"
 #include "settings/memory_store.h"
 #include "support/fake_clock.h"
 
@@ -35,9 +35,9 @@
 namespace {
 
 using namespace veloxa;
-using dds::asWritten;
-using dds::leading;
-using dds::whole;
+using rules::asWritten;
+using rules::leading;
+using rules::whole;
 
 // A correction re-runs the handling nested once per assignment; the deepest
 // chain of the rules is three corrections.
@@ -48,8 +48,8 @@ struct Panel {
     settings::MemoryStore store;
     test::FakeClock clock;
     app::FormMain form{channel, store, clock};
-    std::array<controls::TextBox *, 5> boxes{form.txtFreq, form.txtSysClk, form.txtRampRate, form.txtRampStep,
-                                             form.txtStopFreq};
+    std::array<controls::TextBox *, 5> boxes{&form.controls().txtFreq, &form.controls().txtSysClk, &form.controls().txtRampRate, &form.controls().txtRampStep,
+                                             &form.controls().txtStopFreq};
     std::array<QString, 5> defaults{QStringLiteral("12.34"), QStringLiteral("1000"), QStringLiteral("1"),
                                     QStringLiteral("1"), QStringLiteral("15")};
     std::array<int, 5> runs{};
@@ -107,7 +107,7 @@ void checkBounds(const Panel &panel, std::size_t index)
 {
     const app::FormMain &form = panel.form;
     const QString text = panel.boxes[index]->text();
-    const auto clock = whole(form.txtSysClk->text());
+    const auto clock = whole(form.controls().txtSysClk.text());
     const bool clockUsable = clock && *clock >= 0.0;
     switch (index) {
     case 0: // frequency: within +/- half the clock
@@ -168,14 +168,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The window as it starts, then the clock text.
     for (std::size_t i = 0; i < panel.boxes.size(); ++i)
         putSilently(panel.boxes[i], panel.defaults[i]);
-    panel.form.optDdsPolarity->select(selector & 16u ? 1 : 0);
+    panel.form.controls().optDdsPolarity.select(selector & 16u ? 1 : 0);
     panel.runs.fill(0);
     if (clockRules) {
-        panel.form.txtSysClk->assign(clockText);
+        panel.form.controls().txtSysClk.assign(clockText);
         CHECK(panel.runs[1] <= kMostRuns, QStringLiteral("%1 runs for the clock").arg(panel.runs[1]));
         checkBounds(panel, 1);
     } else {
-        putSilently(panel.form.txtSysClk, clockText);
+        putSilently(&panel.form.controls().txtSysClk, clockText);
     }
 
     // The assignment under test.
@@ -217,10 +217,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CHECK(panel.runs[index] == 1, QStringLiteral("%1 runs for the settled text; ").arg(panel.runs[index]) + state(panel));
 
     // What the box holds is what goes out and what is stored.
-    const QString clock = panel.form.txtSysClk->text();
+    const QString clock = panel.form.controls().txtSysClk.text();
     switch (index) {
     case 0: {
-        const auto command = dds::buildFrequencyCommand(settled, clock);
+        const auto command = rules::buildFrequencyCommand(settled, clock);
         const QList<QByteArray> expected =
             command ? QList<QByteArray>{*command, *link::polarityCommand(polarityMinus ? 1 : 0)} : QList<QByteArray>{};
         CHECK(panel.channel.sent == expected, state(panel));

@@ -1,11 +1,13 @@
 #pragma once
-// The real window with a recording channel, a store in memory and a fake
-// clock: what the widget tests drive.
+// The real window with its lifecycle, on a channel, a store and a clock of
+// the test's choosing: by default a recording channel, a store in memory and
+// a fake clock, which is what the widget tests drive. The one panel harness
+// of the tests.
 
-#include "app/form_main.h"
-#include "app/link_view.h"
-#include "app/lifecycle.h"
-#include "link/recording_channel.h"
+#include "core/link/recording_channel.h"
+#include "gui/app/form_main.h"
+#include "gui/app/lifecycle.h"
+#include "gui/app/link_view.h"
 #include "settings/memory_store.h"
 #include "support/bytes.h"
 #include "support/fake_clock.h"
@@ -15,24 +17,36 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 namespace veloxa::test {
 
-struct PanelHarness {
-    link::RecordingChannel channel;
-    settings::MemoryStore store;
-    FakeClock clock;
+template <typename ChannelType = link::RecordingChannel, typename StoreType = settings::MemoryStore,
+          typename ClockType = FakeClock>
+struct Panel {
+    ChannelType channel;
+    StoreType store;
+    ClockType clock;
     std::unique_ptr<app::FormMain> form;
     std::unique_ptr<app::Lifecycle> lifecycle;
     int programEnded = 0;
 
-    PanelHarness() { build(); }
+    // The arguments go to the store.
+    template <typename... StoreArguments>
+    explicit Panel(StoreArguments &&...storeArguments)
+        : store(std::forward<StoreArguments>(storeArguments)...)
+    {
+        build();
+    }
 
     void build()
     {
+        lifecycle.reset();
         form = std::make_unique<app::FormMain>(channel, store, clock);
         lifecycle = std::make_unique<app::Lifecycle>(*form, store, [this] { ++programEnded; });
     }
+
+    const app::PanelControls &controls() const { return form->controls(); }
 
     // Start-up as the program runs it, then forget what it sent and stored,
     // so a test sees only what its own actions cause.
@@ -51,7 +65,7 @@ struct PanelHarness {
         startAndClear();
         if (QTest::currentTestFailed())
             return;
-        form->tmrHB->stop();
+        form->controls().tmrHB.stop();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         clear();
     }
@@ -72,5 +86,7 @@ struct PanelHarness {
         QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
     }
 };
+
+using PanelHarness = Panel<>;
 
 } // namespace veloxa::test

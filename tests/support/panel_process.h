@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include "support/unit_socket.h"
+
 namespace veloxa::test {
 
 // True when this process runs in a network namespace whose only interface
@@ -68,45 +70,6 @@ struct PanelEnvironment {
         process.setProcessEnvironment(processEnvironment());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(program, arguments);
-    }
-};
-
-// A socket bound where the panel sends: the unit, as far as the panel can tell.
-struct FakeUnit {
-    QUdpSocket socket;
-    QList<QNetworkDatagram> received;
-    // When each of `received` was taken in, in ms of `clock` (started with the unit).
-    QList<qint64> arrivalMs;
-    QElapsedTimer clock;
-
-    FakeUnit() { clock.start(); }
-
-    bool bind(const QHostAddress &address, quint16 port = 37829)
-    {
-        if (!socket.bind(address, port))
-            return false;
-        QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
-            while (socket.hasPendingDatagrams()) {
-                received.append(socket.receiveDatagram());
-                arrivalMs.append(clock.elapsed());
-            }
-        });
-        return true;
-    }
-
-    QList<QByteArray> payloads() const
-    {
-        QList<QByteArray> all;
-        for (const QNetworkDatagram &datagram : received)
-            all.append(datagram.data());
-        return all;
-    }
-
-    // Answers the panel at the address its datagrams came from.
-    void answer(const QByteArray &data = QByteArray("ok"))
-    {
-        const QNetworkDatagram &last = received.constLast();
-        socket.writeDatagram(data, last.senderAddress(), static_cast<quint16>(last.senderPort()));
     }
 };
 

@@ -3,7 +3,7 @@
 // text is selected with Ctrl+A, and the new text goes in one key at a time, so
 // every key is one change of the box and runs its rules.
 
-#include "controls/text_box.h"
+#include "gui/controls/text_box.h"
 
 #include <QString>
 #include <QTest>

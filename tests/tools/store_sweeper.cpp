@@ -6,8 +6,8 @@
 //
 // Nothing is sent: the recording channel has no destination.
 
-#include "app/form_main.h"
-#include "link/recording_channel.h"
+#include "gui/app/form_main.h"
+#include "core/link/recording_channel.h"
 #include "settings/qsettings_store.h"
 #include "support/fake_clock.h"
 
@@ -24,7 +24,7 @@ int main(int argc, char *argv[])
     link::RecordingChannel channel;
     test::FakeClock clock;
     app::FormMain form(channel, store, clock);
-    controls::Slider &contrast = *form.sldContrast;
+    controls::Slider &contrast = form.controls().sldContrast;
 
     int value = 0;
     int direction = 1;

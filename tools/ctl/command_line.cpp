@@ -1,10 +1,9 @@
 #include "command_line.h"
 
-#include "dds/number_text.h"
-#include "dds/tuning_word.h"
-#include "link/udp_channel.h"
-#include "numbers/numbers.h"
-#include "ramp/ramp_control.h"
+#include "core/rules/text_numbers.h"
+#include "core/rules/tuning_word.h"
+#include "core/link/udp_channel.h"
+#include "core/numbers/numbers.h"
 #ifdef Q_OS_WIN
 #include "settings/registry_store_qt.h"
 #else
@@ -105,7 +104,7 @@ Checked<QString> frequencyText(const QString &name, const QString &text, double 
                               .arg(rangeText(-half, half), writtenNumber(clockMHz));
     if (!value)
         return Failure{QStringLiteral("%1: \"%2\" is not a number (%3)").arg(name, text, range)};
-    if (*value > dds::asWritten(half) || *value < dds::asWritten(-half))
+    if (*value > rules::asWritten(half) || *value < rules::asWritten(-half))
         return Failure{QStringLiteral("%1: %2 is outside %3").arg(name, text.trimmed(), range)};
     return text;
 }
@@ -295,7 +294,7 @@ private:
         const auto text = frequencyText(m_command, m_arguments.at(0), m_clockMHz);
         if (!text)
             return Failure{text.error};
-        const auto datagram = dds::buildFrequencyCommand(*text, m_clockText);
+        const auto datagram = rules::buildFrequencyCommand(*text, m_clockText);
         if (!datagram)
             return Failure{QStringLiteral("%1: %2 MHz cannot be sent").arg(m_command, *text)};
         return *datagram;
@@ -317,13 +316,13 @@ private:
                                + kSeeHelp};
             *option.text = *value;
         }
-        if (const auto step = wholeNumberIn(QStringLiteral("--step"), texts.step, 0, 4294967295.0); !step)
+        if (const auto step = wholeNumberIn(QStringLiteral("--step"), texts.step, 0, unit::kMaxStep); !step)
             return Failure{step.error};
-        if (const auto rate = wholeNumberIn(QStringLiteral("--rate"), texts.rate, 0, 65535); !rate)
+        if (const auto rate = wholeNumberIn(QStringLiteral("--rate"), texts.rate, 0, unit::kMaxRate); !rate)
             return Failure{rate.error};
         if (const auto stop = frequencyText(QStringLiteral("--stop"), texts.stop, m_clockMHz); !stop)
             return Failure{stop.error};
-        const auto datagram = ramp::buildRampStartCommand(texts.step, texts.rate, texts.stop, m_clockText);
+        const auto datagram = rules::buildRampStartCommand(texts.step, texts.rate, texts.stop, m_clockText);
         if (!datagram)
             return Failure{QStringLiteral("%1: the ramp cannot be sent").arg(m_command)};
         return *datagram;
@@ -388,7 +387,7 @@ private:
     {
         if (const auto failure = expectValues(1, QStringLiteral("a value 0..7")))
             return *failure;
-        const auto position = wholeNumberIn(m_command, m_arguments.at(0), 0, 7);
+        const auto position = wholeNumberIn(m_command, m_arguments.at(0), 0, unit::kGainMax);
         if (!position)
             return Failure{position.error};
         return QList<link::Datagram>{*link::gainCommand(static_cast<int>(*position))};
@@ -398,7 +397,7 @@ private:
     {
         if (const auto failure = expectValues(1, QStringLiteral("a value 0..99")))
             return *failure;
-        const auto value = wholeNumberIn(m_command, m_arguments.at(0), 0, 99);
+        const auto value = wholeNumberIn(m_command, m_arguments.at(0), 0, unit::kContrastMax);
         if (!value)
             return Failure{value.error};
         return QList<link::Datagram>{*link::contrastCommand(static_cast<int>(*value))};

@@ -6,7 +6,8 @@
 // and every value is checked against the range the panel keeps its controls
 // in, so a command given here puts on the wire exactly what the panel would.
 
-#include "link/datagrams.h"
+#include "core/link/datagrams.h"
+#include "core/unit/limits.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -21,9 +22,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitSendFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-inline constexpr quint16 kDefaultPort = 37829;
-inline const QString kDefaultHost = QStringLiteral("192.168.1.133");
-inline const QString kDefaultClock = QStringLiteral("1000");
+inline constexpr quint16 kDefaultPort = unit::kPort;
+inline const QString kDefaultHost = QString::fromLatin1(unit::kDefaultHost);
+inline const QString kDefaultClock = QString::fromLatin1(unit::initial::kClock);
 
 // What one run does.
 struct Plan {

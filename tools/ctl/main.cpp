@@ -5,8 +5,8 @@
 
 #include "command_line.h"
 
-#include "link/decoder.h"
-#include "link/link_log.h"
+#include "core/link/decoder.h"
+#include "core/link/link_log.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -2,7 +2,8 @@
 // hardware. Every datagram is decoded and logged as one line on stdout and
 // answered to its sender, so the panel sees the unit as heard.
 
-#include "link/udp_channel.h"
+#include "core/link/udp_channel.h"
+#include "core/unit/limits.h"
 #include "unit_sim.h"
 
 #include <QCommandLineParser>
@@ -99,8 +100,9 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                         QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("UDP port to listen on, 0 for any free one (default 37829)."),
-                                        QStringLiteral("N"), QStringLiteral("37829"));
+                                        QStringLiteral("UDP port to listen on, 0 for any free one (default %1).")
+                                            .arg(veloxa::unit::kPort),
+                                        QStringLiteral("N"), QString::number(veloxa::unit::kPort));
     const QCommandLineOption silentOption(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption silentAfterOption(
         QStringLiteral("silent-after"),

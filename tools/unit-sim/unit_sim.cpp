@@ -1,6 +1,6 @@
 #include "unit_sim.h"
 
-#include "link/decoder.h"
+#include "core/link/decoder.h"
 
 #include <QNetworkDatagram>
 #include <QTimer>

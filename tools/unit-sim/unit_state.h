@@ -4,7 +4,7 @@
 // The simulator has no DDS behind it: it only remembers the settings the
 // commands carry, so that a panel session can be checked by reading them back.
 
-#include "link/decoder.h"
+#include "core/link/decoder.h"
 
 #include <QList>
 #include <QString>

@@ -1,0 +1,288 @@
+#include "gui/app/form_main.h"
+
+#include "gui/app/link_view.h"
+#include "gui/controls/command_button.h"
+
+#include <QAbstractSlider>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLineEdit>
+
+namespace veloxa::app {
+namespace {
+
+QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
+{
+    auto *box = new QGroupBox(caption, parent);
+    // The captions ask for the family by name: where it is missing, the font
+    // system puts in its substitute for it.
+    QFont captionFont(QStringLiteral("MS Sans Serif"));
+    captionFont.setPointSizeF(8.25);
+    captionFont.setBold(true);
+    box->setFont(captionFont);
+    box->setGeometry(geometry);
+    return box;
+}
+
+// Controls inside a frame keep the window's font, not the frame's bold one.
+void useWindowFont(QWidget *widget)
+{
+    QWidget *window = widget->window();
+    if (widget->parentWidget() == window)
+        return;
+    // Each property set explicitly, so that none is inherited from the frame.
+    QFont plain = window->font();
+    plain.setFamilies(window->font().families().isEmpty() ? QStringList{window->font().family()}
+                                                          : window->font().families());
+    plain.setBold(false);
+    plain.setPointSizeF(window->font().pointSizeF());
+    widget->setFont(plain);
+}
+
+template <typename Widget>
+Widget *place(Widget *widget, const char *name, QRect geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    useWindowFont(widget);
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+controls::TextBox *textBox(const QString &text, QWidget *parent, const char *name, QRect geometry,
+                           const QString &hint = {})
+{
+    auto *box = place(new controls::TextBox(text, parent), name, geometry);
+    box->setToolTip(hint);
+    return box;
+}
+
+QPushButton *button(const QString &caption, QWidget *parent, const char *name, QRect geometry,
+                    const QString &hint = {})
+{
+    auto *pushButton = place(new controls::CommandButton(caption, parent), name, geometry);
+    pushButton->setToolTip(hint);
+    return pushButton;
+}
+
+QLabel *label(const QString &caption, QWidget *parent, QRect geometry)
+{
+    auto *text = new QLabel(caption, parent);
+    useWindowFont(text);
+    text->setGeometry(geometry);
+    return text;
+}
+
+controls::Slider *slider(QWidget *parent, const char *name, QRect geometry, int maximum, int value, int pageStep,
+                         int tickInterval)
+{
+    auto *track = place(new controls::Slider(parent), name, geometry);
+    track->setRange(0, maximum);
+    track->setValue(value);
+    track->setSingleStep(1);
+    track->setPageStep(pageStep);
+    track->setTickInterval(tickInterval);
+    return track;
+}
+
+void addOptions(controls::OptionGroup *group, const char *name, QWidget *parent, const QString &first,
+                const QString &second, const QString &hint)
+{
+    group->setObjectName(QLatin1String(name));
+    const QString base = QLatin1String(name);
+    auto *option0 = place(group->addOption(first, parent), (base + QLatin1String("_0")).toLatin1().constData(),
+                          QRect(10, 17, 50, 18));
+    auto *option1 = place(group->addOption(second, parent), (base + QLatin1String("_1")).toLatin1().constData(),
+                          QRect(66, 17, 50, 18));
+    option0->setToolTip(hint);
+    option1->setToolTip(hint);
+    group->select(0);
+}
+
+// Names every box and slider for screen readers: the label beside it on its
+// row in the same frame, or else the caption of its frame. Buttons and option
+// buttons need nothing here: their caption is their name, and it follows the
+// caption when that changes ("HB is on" / "HB is off").
+void nameForScreenReaders(QWidget &window)
+{
+    const auto controls = window.findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        if (!qobject_cast<QLineEdit *>(control) && !qobject_cast<QAbstractSlider *>(control))
+            continue;
+        QWidget *frame = control->parentWidget();
+        QString name;
+        const QRect place = control->geometry();
+        for (const QLabel *text : frame->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+            const QRect labelPlace = text->geometry();
+            const bool sameRow = labelPlace.top() <= place.bottom() && place.top() <= labelPlace.bottom();
+            if (sameRow && labelPlace.right() < place.left())
+                name = text->text();
+        }
+        if (const auto *groupBox = qobject_cast<QGroupBox *>(frame); name.isEmpty() && groupBox)
+            name = groupBox->title();
+        control->setAccessibleName(name);
+    }
+}
+
+} // namespace
+
+FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const link::MonotonicClock &clock,
+                   QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+    , Enet(channel)
+{
+    setObjectName(QStringLiteral("formMain"));
+    setWindowTitle(QStringLiteral("Veloxa2 GUI"));
+    setWindowIcon(QIcon(QStringLiteral(":/veloxa2/veloxa2.xpm")));
+    setFixedSize(kClientWidth, kClientHeight);
+    QFont windowFont = font();
+    windowFont.setPointSizeF(8.0);
+    setFont(windowFont);
+    channel.setObjectName(QStringLiteral("Enet"));
+
+    createControls();
+    nameForScreenReaders(*this);
+    wireControls(store, clock);
+    txtFreq->setFocus();
+}
+
+FormMain::~FormMain()
+{
+    detachHandlers();
+}
+
+void FormMain::detachHandlers()
+{
+    m_wiring.reset();
+    m_linkSupervisor.reset();
+    m_linkView.reset();
+    m_sequence.reset();
+    m_rampControl.reset();
+    m_rampParameters.reset();
+    m_frequency.reset();
+    m_systemClock.reset();
+    m_lock.reset();
+}
+
+void FormMain::createControls()
+{
+    // Frames first; the controls are then created in tab order, which is the
+    // order the focus chain keeps.
+    QGroupBox *ipFrame = frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46));
+    QGroupBox *portFrame = frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46));
+    QGroupBox *ddsFrame = frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92));
+    QGroupBox *polarityFrame = frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40));
+    QGroupBox *clockFrame = frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46));
+    QGroupBox *gainFrame = frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42));
+    QGroupBox *powerFrame = frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40));
+    QGroupBox *contrastFrame = frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44));
+    QGroupBox *rampFrame = frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130));
+    QGroupBox *sequenceFrame = frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170));
+    portFrame->setEnabled(false);
+
+    const QString polarityHint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
+    polarityFrame->setToolTip(polarityHint);
+
+    txtFreq = textBox(QStringLiteral("12.34"), ddsFrame, "txtFreq", QRect(8, 18, 108, 22),
+                      QStringLiteral("DDS frequency in MHz"));
+    cmdUpdateFreq = button(QStringLiteral("Update 0xA5"), ddsFrame, "cmdUpdateFreq", QRect(8, 62, 108, 24),
+                           QStringLiteral("Set frequency."));
+
+    label(QStringLiteral("Rate"), rampFrame, QRect(6, 20, 84, 18));
+    label(QStringLiteral("Step Size (0 - 2^32)"), rampFrame, QRect(6, 42, 84, 30))->setWordWrap(true);
+    label(QStringLiteral("Stop f (MHz)"), rampFrame, QRect(6, 76, 84, 18));
+    txtRampRate = textBox(QStringLiteral("1"), rampFrame, "txtRampRate", QRect(92, 18, 77, 22),
+                          QStringLiteral("Number of 4 clock cycles per step"));
+    txtRampRate->setCharacterLimit(5);
+    txtRampStep = textBox(QStringLiteral("1"), rampFrame, "txtRampStep", QRect(92, 46, 77, 22),
+                          QStringLiteral("Step size in FTW units"));
+    txtRampStep->setCharacterLimit(10);
+    txtStopFreq = textBox(QStringLiteral("15"), rampFrame, "txtStopFreq", QRect(92, 74, 77, 22),
+                          QStringLiteral("Stop frequency (MHz)"));
+    cmdRampStart = button(QStringLiteral("Start 0xAC"), rampFrame, "cmdRampStart", QRect(6, 100, 79, 24));
+    cmdRampStop = button(QStringLiteral("Stop 0xAB"), rampFrame, "cmdRampStop", QRect(90, 100, 79, 24));
+
+    cmdSeqClear = button(QStringLiteral("Clear Sequence 0xC0"), sequenceFrame, "cmdSeqClear", QRect(3, 16, 169, 22),
+                         QStringLiteral("Clear the command sequence"));
+    cmdSeqFreq = button(QStringLiteral("Add Frequency 0xC1 A5..."), sequenceFrame, "cmdSeqFreq",
+                        QRect(3, 40, 169, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
+    cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), sequenceFrame, "cmdSeqRamp", QRect(3, 64, 169, 22),
+                        QStringLiteral("Add the indicated ramp to the command sequence"));
+    cmdSeqAdwin = button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), sequenceFrame, "cmdSeqAdwin",
+                         QRect(3, 88, 169, 22),
+                         QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
+                                        "ADWin before executing next command in command sequence"));
+    cmdSeqExecute = button(QStringLiteral("Execute Sequence 0xC4"), sequenceFrame, "cmdSeqExecute",
+                           QRect(3, 118, 169, 22));
+    cmdSeqRestart = button(QStringLiteral("Restart Sequence 0xC5"), sequenceFrame, "cmdSeqRestart",
+                           QRect(3, 142, 169, 22));
+
+    txtIP = textBox(QStringLiteral("192.168.1.133"), ipFrame, "txtIP", QRect(8, 18, 96, 22),
+                    QStringLiteral("The unit's IP address"));
+    setBackground(*txtIP, kLinkLostTint);
+    txtSysClk = textBox(QStringLiteral("1000"), clockFrame, "txtSysClk", QRect(8, 18, 108, 22),
+                        QStringLiteral("System clock frequency, after PLL and divider (MHz)"));
+    cmdHb = button(QStringLiteral("HB is on"), this, "cmdHb", QRect(184, 4, 123, 21),
+                   QStringLiteral("Stop the heartbeat, for testing."));
+    cmdDdsReg = button(QStringLiteral("DDS Reg 0xB0"), this, "cmdDdsReg", QRect(184, 27, 123, 21),
+                       QStringLiteral("If debugging, show all DDS registers"));
+    sldContrast = slider(contrastFrame, "sldContrast", QRect(8, 16, 108, 24), 99, 80, 5, 10);
+    optDdsPower = new controls::OptionGroup(this);
+    addOptions(optDdsPower, "optDdsPower", powerFrame, QStringLiteral("On"), QStringLiteral("Off"), QString());
+    sldGain = slider(gainFrame, "sldGain", QRect(8, 16, 108, 22), 7, 7, 1, 1);
+    optDdsPolarity = new controls::OptionGroup(this);
+    addOptions(optDdsPolarity, "optDdsPolarity", polarityFrame, QStringLiteral("+"), QStringLiteral("--"),
+               polarityHint);
+
+    // Controls that take no focus come last.
+    txtPort = textBox(QStringLiteral("37829"), portFrame, "txtPort", QRect(8, 18, 42, 22));
+    txtPort->setEnabled(false);
+    lblLaserFreq = place(new QLabel(QStringLiteral("(Laser Freq)"), ddsFrame), "lblLaserFreq", QRect(8, 42, 108, 18));
+    lblLaserFreq->setToolTip(QStringLiteral("Offset frequency"));
+    lblRev = place(new QLabel(QStringLiteral("Revision:"), this), "lblRev", QRect(136, 360, 10, 16));
+    lblRev->adjustSize();
+
+    tmrHB = new QTimer(this);
+    tmrHB->setObjectName(QStringLiteral("tmrHB"));
+    tmrHB->setInterval(1000);
+
+    m_controls.reset(new PanelControls{*txtIP,         *txtPort,       *cmdHb,         *cmdDdsReg,    *txtFreq,
+                                       *lblLaserFreq,  *cmdUpdateFreq, *txtRampRate,   *txtRampStep,  *txtStopFreq,
+                                       *cmdRampStart,  *cmdRampStop,   *optDdsPolarity, *txtSysClk,   *cmdSeqClear,
+                                       *cmdSeqFreq,    *cmdSeqRamp,    *cmdSeqAdwin,   *cmdSeqExecute, *cmdSeqRestart,
+                                       *sldGain,       *optDdsPower,   *sldContrast,   *lblRev,       *tmrHB});
+}
+
+void FormMain::wireControls(settings::SettingsStore &store, const link::MonotonicClock &clock)
+{
+    m_lock = std::make_unique<dds::LockControls>(*optDdsPolarity, *optDdsPower, *sldContrast, *sldGain, Enet, store);
+    m_systemClock = std::make_unique<dds::SystemClockEntry>(*txtSysClk);
+    m_frequency =
+        std::make_unique<dds::FrequencyEntry>(*txtFreq, *txtSysClk, *lblLaserFreq, *cmdUpdateFreq, Enet, *m_lock);
+    m_rampParameters = std::make_unique<ramp::RampParameters>(*txtRampRate, *txtRampStep, *txtStopFreq, *txtSysClk,
+                                                              store);
+    m_rampControl = std::make_unique<ramp::RampControl>(*txtRampRate, *txtRampStep, *txtStopFreq, *txtSysClk,
+                                                        *cmdRampStart, *cmdRampStop, Enet, *m_lock);
+    m_sequence = std::make_unique<sequence::CommandSequence>(
+        sequence::SequenceButtons{*cmdSeqClear, *cmdSeqFreq, *cmdSeqRamp, *cmdSeqAdwin, *cmdSeqExecute,
+                                  *cmdSeqRestart},
+        sequence::SequenceSources{*txtFreq, *txtSysClk, *txtRampRate, *txtRampStep, *txtStopFreq}, Enet);
+
+    m_wiring = std::make_unique<QObject>();
+    QObject *wiring = m_wiring.get();
+    connect(cmdDdsReg, &QPushButton::clicked, wiring, [this] { Enet.send(link::registerDumpCommand()); });
+
+    m_linkView = std::make_unique<LinkView>(*txtIP, *cmdHb, *m_lock);
+    m_linkSupervisor = std::make_unique<link::LinkSupervisor>(Enet, clock, *m_linkView);
+    connect(cmdHb, &QPushButton::clicked, wiring, [this] { m_linkView->toggleHeartbeat(); });
+    connect(tmrHB, &QTimer::timeout, wiring, [this] { m_linkSupervisor->tick(); });
+    connect(&Enet, &link::Channel::arrived, wiring, [this] { m_linkSupervisor->arrival(); });
+}
+
+void FormMain::closeEvent(QCloseEvent *event)
+{
+    emit unloading();
+    event->accept();
+}
+
+} // namespace veloxa::app

@@ -1,0 +1,76 @@
+#include "gui/app/lifecycle.h"
+
+#include "gui/app/restore.h"
+#include "gui/app/version.h"
+#include "gui/app/window_position.h"
+#include "core/rules/restore_checks.h"
+
+#include <cmath>
+
+namespace veloxa::app {
+
+QString revisionText()
+{
+    return QStringLiteral("Rev:%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+}
+
+Lifecycle::Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
+    : m_form(form)
+    , m_store(store)
+    , m_endProgram(std::move(endProgram))
+{
+    QObject::connect(&form, &FormMain::unloading, [this] { shutDown(); });
+}
+
+void Lifecycle::startUp()
+{
+    m_form.show();
+    m_form.controls().lblRev.setText(revisionText());
+    m_form.controls().lblRev.adjustSize();
+    restorePosition();
+    restoreSettings(m_form, m_store);
+    setDestination();
+    m_form.lockControls().contrastChange();
+    m_form.lockControls().gainChange();
+    m_form.controls().tmrHB.start();
+}
+
+void Lifecycle::restorePosition()
+{
+    const ScreenFacts screens = currentScreens();
+    const QRect frame = m_form.frameGeometry();
+    const StoredPosition stored = acceptedPosition(m_store, screens, frame.size());
+    if (!stored.left && !stored.top)
+        return;
+    m_form.move(restoredTopLeft(frame, stored, screens.screens));
+}
+
+void Lifecycle::setDestination()
+{
+    if (const auto port = rules::destinationPort(m_form.controls().txtPort.text()))
+        m_form.Enet.setDestination(m_form.controls().txtIP.text(), *port);
+}
+
+void Lifecycle::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+
+    m_form.Enet.close();
+    const double twipsPerPixel = currentScreens().twipsPerPixel;
+    const QPoint position = m_form.frameGeometry().topLeft();
+    m_store.write(settings::names::Left, QString::number(std::lround(position.x() * twipsPerPixel)));
+    m_store.write(settings::names::Top, QString::number(std::lround(position.y() * twipsPerPixel)));
+    m_store.write(settings::names::IpAddress, m_form.controls().txtIP.text());
+    m_store.write(settings::names::Frequency, m_form.controls().txtFreq.text());
+    m_store.write(settings::names::SystemClock, m_form.controls().txtSysClk.text());
+    m_store.write(settings::names::Polarity,
+                  m_form.controls().optDdsPolarity.isSelected(0) ? QStringLiteral("True") : QStringLiteral("False"));
+    m_form.controls().tmrHB.stop();
+    m_form.detachHandlers();
+    if (m_endProgram)
+        m_endProgram();
+}
+
+} // namespace veloxa::app

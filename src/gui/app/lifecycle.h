@@ -1,0 +1,37 @@
+#pragma once
+// Start-up and shut-down of the panel.
+
+#include "gui/app/form_main.h"
+
+#include <functional>
+
+namespace veloxa::app {
+
+// "Rev:2.1.2": major, minor and revision of the program's version 2.1.0.2.
+QString revisionText();
+
+class Lifecycle {
+public:
+    // endProgram runs last at shut-down; the program passes QCoreApplication::quit.
+    Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram);
+
+    // Show the window, revision, stored position, stored settings, the
+    // channel's destination, contrast then gain, then the heartbeat timer.
+    // A step that fails is skipped.
+    void startUp();
+
+    // Close the channel, store the six values, end. Runs once however often
+    // it is asked (window closed, signal, end of the desktop session).
+    void shutDown();
+
+private:
+    void restorePosition();
+    void setDestination();
+
+    FormMain &m_form;
+    settings::SettingsStore &m_store;
+    std::function<void()> m_endProgram;
+    bool m_shutDown = false;
+};
+
+} // namespace veloxa::app

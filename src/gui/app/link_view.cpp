@@ -1,0 +1,69 @@
+#include "gui/app/link_view.h"
+
+#include <QPalette>
+
+namespace veloxa::app {
+
+QColor colourFromBgr(quint32 bgr)
+{
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+quint32 bgrFromColour(const QColor &colour)
+{
+    return static_cast<quint32>(colour.red()) | (static_cast<quint32>(colour.green()) << 8) |
+           (static_cast<quint32>(colour.blue()) << 16);
+}
+
+quint32 backgroundOf(const QWidget &widget)
+{
+    return bgrFromColour(widget.palette().color(QPalette::Base));
+}
+
+void setBackground(QWidget &widget, quint32 bgr)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Base, colourFromBgr(bgr));
+    widget.setPalette(palette);
+}
+
+LinkView::LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock)
+    : m_ipBox(ipBox)
+    , m_heartbeatButton(heartbeatButton)
+    , m_lock(lock)
+{
+}
+
+bool LinkView::heartbeatOn() const
+{
+    return link::heartbeatIsOn(m_heartbeatButton.text());
+}
+
+bool LinkView::linkShownHeard() const
+{
+    return backgroundOf(m_ipBox) == kWhite;
+}
+
+void LinkView::showLinkLost()
+{
+    setBackground(m_ipBox, kLinkLostTint);
+}
+
+void LinkView::showLinkHeard()
+{
+    setBackground(m_ipBox, kWhite);
+}
+
+void LinkView::resync()
+{
+    m_lock.contrastChange();
+    m_lock.gainChange();
+}
+
+void LinkView::toggleHeartbeat()
+{
+    m_heartbeatButton.setText(link::toggledHeartbeatCaption(m_heartbeatButton.text()));
+}
+
+} // namespace veloxa::app

@@ -1,0 +1,43 @@
+#pragma once
+// The link state as the window shows it: the heartbeat button's caption and
+// the IP box's background (white: heard; the tint: not heard).
+
+#include "gui/controls/text_box.h"
+#include "gui/dds/lock_controls.h"
+#include "core/link/link_supervisor.h"
+
+#include <QColor>
+#include <QPushButton>
+
+namespace veloxa::app {
+
+// Colours as 0x00BBGGRR.
+inline constexpr quint32 kWhite = 0xFFFFFF;
+inline constexpr quint32 kLinkLostTint = 0xC0C0FF; // light red
+
+QColor colourFromBgr(quint32 bgr);
+quint32 bgrFromColour(const QColor &colour);
+
+quint32 backgroundOf(const QWidget &widget);
+void setBackground(QWidget &widget, quint32 bgr);
+
+class LinkView final : public link::LinkPanel {
+public:
+    LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock);
+
+    bool heartbeatOn() const override;
+    bool linkShownHeard() const override;
+    void showLinkLost() override;
+    void showLinkHeard() override;
+    void resync() override;
+
+    // A click on the heartbeat button flips its caption; nothing is sent.
+    void toggleHeartbeat();
+
+private:
+    controls::TextBox &m_ipBox;
+    QPushButton &m_heartbeatButton;
+    dds::LockControls &m_lock;
+};
+
+} // namespace veloxa::app

@@ -1,0 +1,42 @@
+#include "gui/dds/frequency_entry.h"
+
+#include "core/rules/box_rules.h"
+#include "core/rules/tuning_word.h"
+#include "gui/dds/system_clock.h"
+
+namespace veloxa::dds {
+
+FrequencyEntry::FrequencyEntry(controls::TextBox &frequency, const controls::TextBox &clock, QLabel &laserFrequency,
+                               QAbstractButton &update, link::Channel &channel, LockControls &lock)
+    : m_frequency(frequency)
+    , m_clock(clock)
+    , m_laserFrequency(laserFrequency)
+    , m_channel(channel)
+    , m_lock(lock)
+{
+    connect(&frequency, &controls::TextBox::changed, this, [this] { frequencyChanged(); });
+    connect(&frequency, &controls::TextBox::enterPressed, this, [this] { frequencyUpdate(); });
+    connect(&update, &QAbstractButton::clicked, this, [this] { frequencyUpdate(); });
+}
+
+void FrequencyEntry::frequencyChanged()
+{
+    clampToHalfClock(m_frequency, m_clock);
+
+    // The label shows 32 x the number the update sends: the leading number,
+    // which for a text that is a number as a whole is that number, and for
+    // any other text ("", "-", "12a") what the unit is about to receive.
+    m_laserFrequency.setText(rules::laserOffsetCaption(m_frequency.text()));
+
+    frequencyUpdate();
+}
+
+bool FrequencyEntry::frequencyUpdate()
+{
+    const auto datagram = rules::buildFrequencyCommand(m_frequency.text(), m_clock.text());
+    if (!datagram || !m_channel.send(*datagram))
+        return false;
+    return m_lock.polarityRepeat();
+}
+
+} // namespace veloxa::dds
