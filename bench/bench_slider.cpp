@@ -22,7 +22,7 @@
 #include "link/datagrams.h"
 #include "link/recording_channel.h"
 #include "settings/memory_store.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 
 #include <QApplication>
 #include <QFile>
@@ -361,7 +361,7 @@ int main(int argc, char **argv)
     const QString barePath = QString::fromStdString(scratch.path() + "/bare/KW/Veloxa.conf");
     std::filesystem::create_directories(scratch.path() + "/bare/KW");
 
-    settings::QSettingsStore realStore(realPath);
+    settings::QueuedStore realStore(realPath);
     seed(realStore);
     BareQSettingsStore bareStore(barePath);
     seed(bareStore);

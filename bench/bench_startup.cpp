@@ -13,7 +13,7 @@
 #include "panel_widgets.h"
 
 #include "link/datagrams.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 
 #include <QApplication>
 
@@ -84,7 +84,7 @@ double storeWorkMs()
 {
     ScratchDir scratch(std::filesystem::temp_directory_path().string());
     seedAddressOnly(scratch.path() + "/config", "127.0.0.1");
-    settings::QSettingsStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
+    settings::QueuedStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
     namespace n = settings::names;
     const QString reads[] = {n::Left,      n::Top,         n::DisplayContrast, n::Gain,     n::Polarity,    n::Frequency,
                              n::SystemClock, n::IpAddress, n::RampRate,        n::RampStep, n::RampStopFreq};

@@ -1,5 +1,5 @@
 // Start-up on a settings file with hostile contents: the real window on the
-// real QSettings store, a recording channel. Every value name gets every kind
+// real store (its writer thread included), a recording channel. Every value name gets every kind
 // of bad value in turn (the other names holding good values), and a few files
 // are bad as a whole. Start-up must complete, send only contrast and gain,
 // leave every control with a value it could hold, and the window must take
@@ -9,7 +9,7 @@
 #include "dds/number_text.h"
 #include "dds/tuning_word.h"
 #include "link/udp_channel.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 #include "support/panel_harness.h"
 
 #include <QDir>
@@ -114,7 +114,7 @@ struct StorePanel {
         : store(path)
     {
     }
-    settings::QSettingsStore store;
+    settings::QueuedStore store;
     link::RecordingChannel channel;
     test::FakeClock clock;
     app::FormMain form{channel, store, clock};

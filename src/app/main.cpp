@@ -7,7 +7,7 @@
 #include "settings/registry_store_qt.h"
 #else
 #include "app/polite_end.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 #endif
 
 #include <QApplication>
@@ -29,7 +29,8 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
     veloxa::settings::RegistryStore store;
 #else
-    veloxa::settings::QSettingsStore store;
+    // Destroyed after the window: shut-down has handed it the last values.
+    veloxa::settings::QueuedStore store;
 #endif
     veloxa::link::UdpChannel channel;
     veloxa::link::SteadyClock clock;
