@@ -11,7 +11,8 @@
 #endif
 
 #include <QApplication>
-#include <QLockFile>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -21,10 +22,19 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     // Only one copy runs: a second one ends here, before any window, store
-    // access or datagram.
-    QLockFile singleCopy(veloxa::app::singleCopyLockPath());
-    if (!veloxa::app::takeSingleCopyLock(singleCopy))
+    // access or datagram. A panel that cannot tell (no lock can be made in
+    // the runtime folder) runs, and says so once.
+    veloxa::app::SingleCopy singleCopy;
+    switch (singleCopy.take(veloxa::app::singleCopyLockPath())) {
+    case veloxa::app::SingleCopy::Outcome::Only:
+        break;
+    case veloxa::app::SingleCopy::Outcome::AnotherRuns:
         return 0;
+    case veloxa::app::SingleCopy::Outcome::Unguarded:
+        std::fprintf(stderr, "veloxa2-gui: cannot guard against a second copy (%s)\n",
+                     qPrintable(singleCopy.problem()));
+        break;
+    }
 
 #ifdef Q_OS_WIN
     veloxa::settings::RegistryStore store;
