@@ -190,6 +190,7 @@ private slots:
         panel.start(environment,
                     QStringLiteral("mount -t tmpfs -o %1 tmpfs \"$XDG_RUNTIME_DIR\"\n%2").arg(mountOptions, thenRun), {});
         QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2 || panel.shell.state() == QProcess::NotRunning, 20000);
+        QVERIFY2(unit.received.size() >= 2, "the panel did not start");
         QCOMPARE(unit.received.constFirst().data(), QByteArray("\x63\x50"));
         QVERIFY(panel.stop());
         QCOMPARE(panel.shell.exitCode(), 0);
