@@ -13,14 +13,13 @@
 #include "panel_widgets.h"
 
 #include "core/link/datagrams.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sys/wait.h>
 
 using namespace veloxa;
@@ -41,50 +40,15 @@ const char kUsage[] = "bench_startup [--runs N] [--gui PATH] [--floor PATH] [--c
     std::exit(1);
 }
 
-std::string readAll(const std::string &path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct Start {
-    double toDatagramMs = 0;
-    int exitStatus = 0;
-};
-
-Start timeStart(Receiver &unit, const std::vector<std::string> &argv, const char *what)
-{
-    ScratchDir scratch(std::filesystem::temp_directory_path().string());
-    const std::string config = scratch.path() + "/config";
-    seedAddressOnly(config, "127.0.0.1");
-    const std::string log = scratch.path() + "/output.txt";
-    unit.drain();
-
-    const std::int64_t start = realtimeNs();
-    const pid_t pid = spawn(argv,
-                            {{"QT_QPA_PLATFORM", "offscreen"},
-                             {"XDG_CONFIG_HOME", config},
-                             {"XDG_RUNTIME_DIR", scratch.path() + "/runtime"}},
-                            log);
-    int skipped = 0;
-    const auto arrival = unit.waitFor(link::opcode::Contrast, 20000, &skipped);
-    const int status = stopPolitely(pid);
-    if (!arrival)
-        fail(std::string("no contrast datagram from ") + what + " within 20 s; its output:\n" + readAll(log));
-    if (skipped != 0)
-        fail(std::string(what) + " sent " + std::to_string(skipped) + " datagrams before its contrast datagram");
-    return {nsToMs(arrival->kernelNs - start), status};
-}
-
 // The store work the panel does before its contrast datagram, done here with
 // the same store on the same kind of fresh file: eleven reads (position,
-// contrast, gain, polarity, frequency, clock, address, ramp) and the contrast
-// write. Milliseconds.
+// contrast, gain, polarity, frequency, clock, address, ramp) and handing the
+// contrast write to the store's writer thread. Milliseconds.
 double storeWorkMs()
 {
     ScratchDir scratch(std::filesystem::temp_directory_path().string());
     seedAddressOnly(scratch.path() + "/config", "127.0.0.1");
-    settings::QSettingsStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
+    settings::QueuedStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
     namespace n = settings::names;
     const QString reads[] = {n::Left,      n::Top,         n::DisplayContrast, n::Gain,     n::Polarity,    n::Frequency,
                              n::SystemClock, n::IpAddress, n::RampRate,        n::RampStep, n::RampStopFreq};
@@ -129,7 +93,7 @@ int main(int argc, char **argv)
     for (long long i = 0; i < runs; ++i) {
         // Alternate which goes first, so neither always follows the other.
         const auto runPanel = [&] {
-            const Start s = timeStart(unit, panelArgv, "the panel");
+            const StartTime s = timeStart(unit, panelArgv, "the panel");
             panel.push_back(s.toDatagramMs);
             if (!(WIFEXITED(s.exitStatus) && WEXITSTATUS(s.exitStatus) == 0))
                 ++panelBadExits;
@@ -156,8 +120,8 @@ int main(int argc, char **argv)
     report.addSummary("store work before the contrast datagram", summarize(store), "ms");
     report.note("floor_app builds " + counts.text() + " (counted in FormMain), Fusion style, offscreen");
     report.note("fresh settings holding only IP Address=127.0.0.1 for every start; SIGTERM after the datagram");
-    report.note("store work = the panel's 11 reads and its contrast write with the real store on such a file, "
-                "timed in this process (part of the panel's start-up; floor_app has none)");
+    report.note("store work = the panel's 11 reads and handing over its contrast write with the real store on such "
+                "a file, timed in this process (part of the panel's start-up; floor_app has none)");
     if (panelBadExits)
         report.note("the panel did not end with exit status 0 after SIGTERM " + std::to_string(panelBadExits)
                     + " times");

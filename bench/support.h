@@ -157,4 +157,16 @@ pid_t spawn(const std::vector<std::string> &argv, const std::map<std::string, st
 // SIGTERM, then wait up to timeoutMs (then SIGKILL). Returns the wait status.
 int stopPolitely(pid_t pid, int timeoutMs = 10000);
 
+// One start of a program that sends the contrast command first (the panel,
+// floor_app), with fresh settings holding only "IP Address" = 127.0.0.1 and a
+// fresh runtime folder: from the start to the contrast datagram's arrival
+// at `unit`, then SIGTERM. Ends the program when no contrast datagram comes,
+// or another comes before it.
+struct StartTime {
+    double toDatagramMs = 0;
+    int exitStatus = 0; // the wait status after SIGTERM
+};
+StartTime timeStart(Receiver &unit, const std::vector<std::string> &argv, const char *what,
+                    const std::map<std::string, std::string> &extraEnvironment = {});
+
 } // namespace veloxa::bench

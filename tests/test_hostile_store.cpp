@@ -1,5 +1,5 @@
 // Start-up on a settings file with hostile contents: the real window on the
-// real QSettings store, a recording channel. Every value name gets every kind
+// real store (its writer thread included), a recording channel. Every value name gets every kind
 // of bad value in turn (the other names holding good values), and a few files
 // are bad as a whole. Start-up must complete, send only contrast and gain,
 // leave every control with a value it could hold, and the window must take
@@ -9,7 +9,7 @@
 #include "core/rules/text_numbers.h"
 #include "core/rules/tuning_word.h"
 #include "core/link/udp_channel.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 #include "support/panel_harness.h"
 
 #include <QDir>
@@ -109,18 +109,8 @@ QStringList allNames()
 constexpr int kInitialContrast = 80;
 constexpr int kInitialGain = 7;
 
-struct StorePanel {
-    explicit StorePanel(const QString &path)
-        : store(path)
-    {
-    }
-    settings::QSettingsStore store;
-    link::RecordingChannel channel;
-    test::FakeClock clock;
-    app::FormMain form{channel, store, clock};
-    int ended = 0;
-    app::Lifecycle lifecycle{form, store, [this] { ++ended; }};
-};
+// The window on the panel's own store, in a file of the test's.
+using StorePanel = test::Panel<link::RecordingChannel, settings::QueuedStore>;
 
 } // namespace
 
@@ -199,8 +189,8 @@ private slots:
         }
 
         StorePanel panel(path);
-        app::FormMain &form = panel.form;
-        panel.lifecycle.startUp();
+        app::FormMain &form = *panel.form;
+        panel.lifecycle->startUp();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
         // Only contrast and gain went out, with the values the controls hold.

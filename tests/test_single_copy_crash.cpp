@@ -1,16 +1,20 @@
-// The single-copy lock after a crash: a lock file left by a copy that was
-// killed, even one killed between creating the file and writing its owner
-// into it, must not keep the panel from ever starting again; a lock that a
-// running copy holds is never taken.
+// The single-copy lock: whatever a crashed copy left in the lock file, only a
+// copy that is alive ends a start; a lock that a running copy holds (this
+// panel's or, through QLockFile, an earlier one's) is never taken. Where no
+// lock can be had at all (runtime folder read-only or full), the built panel
+// starts anyway and says once that it cannot guard against a second copy.
 
 #include "gui/app/single_copy.h"
-#include "support/panel_process.h"
+#include "support/mount_namespace.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -54,26 +58,25 @@ private slots:
     void takeOver_data()
     {
         QTest::addColumn<QString>("left");      // what the lock file holds before
-        QTest::addColumn<int>("ageSeconds");
-        QTest::addColumn<bool>("heldOpen");     // a process holds the file (flock)
-        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("heldOpen");     // a live process holds the file (flock)
+        QTest::addColumn<int>("outcome");       // app::SingleCopy::Outcome
 
-        QTest::newRow("no lock file") << "none" << 0 << false << true;
-        QTest::newRow("empty, left by a killed copy") << "empty" << 60 << false << true;
-        QTest::newRow("empty, two seconds old") << "empty" << 2 << false << true;
-        QTest::newRow("empty, being created now") << "empty" << 0 << false << false;
-        QTest::newRow("empty, old, but held") << "empty" << 60 << true << false;
-        QTest::newRow("names nobody, old") << "unreadable" << 60 << false << true;
-        QTest::newRow("names an ended process") << "ended" << 0 << false << true;
-        QTest::newRow("held by a running copy") << "running" << 60 << false << false;
+        const int only = int(app::SingleCopy::Outcome::Only);
+        const int another = int(app::SingleCopy::Outcome::AnotherRuns);
+        QTest::newRow("no lock file") << "none" << false << only;
+        QTest::newRow("empty, left by a killed copy") << "empty" << false << only;
+        QTest::newRow("names nobody") << "unreadable" << false << only;
+        QTest::newRow("names an ended process") << "ended" << false << only;
+        QTest::newRow("empty, held") << "empty" << true << another;
+        QTest::newRow("held through QLockFile by an earlier panel") << "running" << false << another;
+        QTest::newRow("a folder in its place") << "folder" << false << int(app::SingleCopy::Outcome::Unguarded);
     }
 
     void takeOver()
     {
         QFETCH(QString, left);
-        QFETCH(int, ageSeconds);
         QFETCH(bool, heldOpen);
-        QFETCH(bool, taken);
+        QFETCH(int, outcome);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -88,29 +91,36 @@ private slots:
                                         QSysInfo::machineHostName().toUtf8() + '\n'));
         } else if (left == QLatin1String("running")) {
             QVERIFY(running.tryLock(0));
+        } else if (left == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(path));
         }
-        if (left != QLatin1String("none") && ageSeconds > 0)
-            backdate(path, ageSeconds);
         int holder = -1;
         if (heldOpen) {
             holder = ::open(QFile::encodeName(path).constData(), O_RDONLY);
             QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
         }
+        const auto closeHolder = qScopeGuard([holder] {
+            if (holder >= 0)
+                ::close(holder);
+        });
 
-        QLockFile lock(path);
-        QCOMPARE(app::takeSingleCopyLock(lock), taken);
-        QCOMPARE(lock.isLocked(), taken);
-        qint64 pid = 0;
-        QString hostName;
-        QString appName;
-        if (taken) {
-            QVERIFY(lock.getLockInfo(&pid, &hostName, &appName));
-            QCOMPARE(pid, QCoreApplication::applicationPid());
-        } else {
-            QVERIFY(QFile::exists(path)); // nobody else's lock is removed
+        {
+            app::SingleCopy copy;
+            QCOMPARE(int(copy.take(path)), outcome);
+            QCOMPARE(copy.problem().isEmpty(), outcome != int(app::SingleCopy::Outcome::Unguarded));
+            if (outcome == int(app::SingleCopy::Outcome::Only)) {
+                // Held now: a second copy is told another runs.
+                app::SingleCopy second;
+                QCOMPARE(second.take(path), app::SingleCopy::Outcome::AnotherRuns);
+            }
         }
-        if (holder >= 0)
-            ::close(holder);
+        if (left != QLatin1String("none"))
+            QVERIFY(QFileInfo::exists(path)); // nobody else's lock is removed
+        if (outcome == int(app::SingleCopy::Outcome::Only)) {
+            // Released with its holder: the next copy starts.
+            app::SingleCopy next;
+            QCOMPARE(next.take(path), app::SingleCopy::Outcome::Only);
+        }
     }
 
     // The built panel, killed, its lock file then emptied (as a kill between
@@ -145,6 +155,50 @@ private slots:
         stopPolitely(next);
         QCOMPARE(next.exitStatus(), QProcess::NormalExit);
         QCOMPARE(next.exitCode(), 0);
+    }
+
+    // A runtime folder where no lock can be had: the panel starts all the
+    // same and says so in one line; one with room for the lock file only
+    // (no block left, an inode left) still guards, silently.
+    void runtimeFolderWithoutRoom_data()
+    {
+        QTest::addColumn<QString>("mountOptions");
+        QTest::addColumn<QString>("thenRun");
+        QTest::addColumn<bool>("guarded");
+        QTest::newRow("read-only") << "ro,mode=0700" << "true" << false;
+        QTest::newRow("full, no inode left") << "nr_inodes=1,mode=0700" << "true" << false;
+        QTest::newRow("full, no block left")
+            << "size=8k,mode=0700" << "dd if=/dev/zero of=\"$XDG_RUNTIME_DIR/fill\" bs=4096 2>/dev/null || true" << true;
+    }
+
+    void runtimeFolderWithoutRoom()
+    {
+        QFETCH(QString, mountOptions);
+        QFETCH(QString, thenRun);
+        QFETCH(bool, guarded);
+        if (!isolatedNetwork())
+            QSKIP("runs the panel: needs an isolated network namespace (scripts/test sets one up)");
+        if (const QString why = mountNamespaceUnavailable(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString unitAddress = QStringLiteral("127.0.0.82");
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", unitAddress}});
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(unitAddress)));
+
+        NamespacedPanel panel;
+        panel.start(environment,
+                    QStringLiteral("mount -t tmpfs -o %1 tmpfs \"$XDG_RUNTIME_DIR\"\n%2").arg(mountOptions, thenRun), {});
+        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2 || panel.shell.state() == QProcess::NotRunning, 20000);
+        QVERIFY2(unit.received.size() >= 2, "the panel did not start");
+        QCOMPARE(unit.received.constFirst().data(), QByteArray("\x63\x50"));
+        QVERIFY(panel.stop());
+        QCOMPARE(panel.shell.exitCode(), 0);
+        const QList<QByteArray> lines = panel.errors().split('\n');
+        const auto warnings = std::count_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) {
+            return line.contains("cannot guard against a second copy");
+        });
+        QCOMPARE(warnings, guarded ? 0 : 1);
     }
 };
 

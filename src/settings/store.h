@@ -1,6 +1,6 @@
 #pragma once
 // The panel's settings between runs: named text values, one value per call,
-// nothing cached in the program.
+// nothing cached in the program beyond writes still on their way to the disk.
 
 #include <QString>
 
@@ -15,7 +15,19 @@ class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
     virtual ReadResult read(const QString &name) const = 0;
+    // True when the store took the value: written, or for a store that
+    // writes in the background (QueuedStore), handed to its writer. A store
+    // that writes at once reports the outcome here.
     virtual bool write(const QString &name, const QString &text) = 0;
+    // Waits at most timeoutMs until every value taken so far is on the disk.
+    // True when all of them were written; false when one could not be, or
+    // time ran out. Each call reports on the writes since the call before.
+    // A store that writes at once has nothing to wait for.
+    virtual bool waitForWrites(int timeoutMs)
+    {
+        Q_UNUSED(timeoutMs);
+        return true;
+    }
 };
 
 // The value names, exactly as the store holds them.

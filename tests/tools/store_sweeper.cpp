@@ -8,7 +8,7 @@
 
 #include "gui/app/form_main.h"
 #include "core/link/recording_channel.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -20,7 +20,7 @@ using namespace veloxa;
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    settings::QSettingsStore store;
+    settings::QueuedStore store;
     link::RecordingChannel channel;
     test::FakeClock clock;
     app::FormMain form(channel, store, clock);
@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
     int value = 0;
     int direction = 1;
     contrast.assign(value);
-    if (store.read(settings::names::DisplayContrast).text != QString::number(value)) {
+    if (!store.waitForWrites(20000) || store.read(settings::names::DisplayContrast).text != QString::number(value)) {
         std::fprintf(stderr, "store_sweeper: the first step was not stored in %s\n",
                      qPrintable(store.filePath()));
         return 1;

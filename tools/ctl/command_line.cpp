@@ -7,7 +7,7 @@
 #ifdef Q_OS_WIN
 #include "settings/registry_store_qt.h"
 #else
-#include "settings/qsettings_store.h"
+#include "settings/file_store.h"
 #endif
 
 #include <QMap>
@@ -471,7 +471,7 @@ DefaultHost defaultHost()
 #ifdef Q_OS_WIN
     const settings::RegistryStore store{};
 #else
-    const settings::QSettingsStore store{};
+    const settings::FileStore store{};
 #endif
     const settings::ReadResult stored = store.read(settings::names::IpAddress);
     if (stored.found) {

@@ -67,6 +67,10 @@ void Lifecycle::shutDown()
     m_store.write(settings::names::SystemClock, m_form.controls().txtSysClk.text());
     m_store.write(settings::names::Polarity,
                   m_form.controls().optDdsPolarity.isSelected(0) ? QStringLiteral("True") : QStringLiteral("False"));
+    // A store that writes in the background gets a bounded time to put
+    // everything on the disk; a disk that does not answer cannot keep the
+    // panel from ending.
+    m_store.waitForWrites(kShutDownWaitMs);
     m_form.controls().tmrHB.stop();
     m_form.detachHandlers();
     if (m_endProgram)

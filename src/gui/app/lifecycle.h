@@ -12,6 +12,9 @@ QString revisionText();
 
 class Lifecycle {
 public:
+    // How long shut-down waits for the store's writes to reach the disk.
+    static constexpr int kShutDownWaitMs = 5000;
+
     // endProgram runs last at shut-down; the program passes QCoreApplication::quit.
     Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram);
 

@@ -7,11 +7,12 @@
 #include "settings/registry_store_qt.h"
 #else
 #include "gui/app/polite_end.h"
-#include "settings/qsettings_store.h"
+#include "settings/queued_store.h"
 #endif
 
 #include <QApplication>
-#include <QLockFile>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -21,15 +22,25 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     // Only one copy runs: a second one ends here, before any window, store
-    // access or datagram.
-    QLockFile singleCopy(veloxa::app::singleCopyLockPath());
-    if (!veloxa::app::takeSingleCopyLock(singleCopy))
+    // access or datagram. A panel that cannot tell (no lock can be made in
+    // the runtime folder) runs, and says so once.
+    veloxa::app::SingleCopy singleCopy;
+    switch (singleCopy.take(veloxa::app::singleCopyLockPath())) {
+    case veloxa::app::SingleCopy::Outcome::Only:
+        break;
+    case veloxa::app::SingleCopy::Outcome::AnotherRuns:
         return 0;
+    case veloxa::app::SingleCopy::Outcome::Unguarded:
+        std::fprintf(stderr, "veloxa2-gui: cannot guard against a second copy (%s)\n",
+                     qPrintable(singleCopy.problem()));
+        break;
+    }
 
 #ifdef Q_OS_WIN
     veloxa::settings::RegistryStore store;
 #else
-    veloxa::settings::QSettingsStore store;
+    // Destroyed after the window: shut-down has handed it the last values.
+    veloxa::settings::QueuedStore store;
 #endif
     veloxa::link::UdpChannel channel;
     veloxa::link::SteadyClock clock;

@@ -2,10 +2,20 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#ifdef Q_OS_WIN
+#include <QLockFile>
+#else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace veloxa::app {
 
@@ -22,22 +32,56 @@ QString singleCopyLockPath()
            QStringLiteral(".lock");
 }
 
-bool takeSingleCopyLock(QLockFile &lock)
+#ifdef Q_OS_WIN
+// Windows releases a QLockFile's open file when its process ends.
+SingleCopy::~SingleCopy()
 {
-    lock.setStaleLockTime(0);
-    if (lock.tryLock(0))
-        return true;
-    qint64 pid = 0;
-    QString hostName;
-    QString appName;
-    if (lock.error() != QLockFile::LockFailedError || lock.getLockInfo(&pid, &hostName, &appName))
-        return false;
-    // A starting copy fills its lock file microseconds after creating it, and
-    // holds it locked meanwhile (removeStaleLockFile fails on a held file).
-    const QDateTime modified = QFileInfo(lock.fileName()).lastModified();
-    if (!modified.isValid() || modified.msecsTo(QDateTime::currentDateTime()) < 1000)
-        return false;
-    return lock.removeStaleLockFile() && lock.tryLock(0);
+    delete m_lock;
 }
+
+SingleCopy::Outcome SingleCopy::take(const QString &lockPath)
+{
+    m_lock = new QLockFile(lockPath);
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return Outcome::Only;
+    if (m_lock->error() == QLockFile::LockFailedError)
+        return Outcome::AnotherRuns;
+    m_problem = QStringLiteral("cannot create %1").arg(lockPath);
+    return Outcome::Unguarded;
+}
+#else
+SingleCopy::~SingleCopy()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+SingleCopy::Outcome SingleCopy::take(const QString &lockPath)
+{
+    const QByteArray path = QFile::encodeName(lockPath);
+    // No write access is needed for the lock itself: an existing file in a
+    // folder that became read-only still guards.
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EROFS))
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        m_problem = QStringLiteral("cannot create %1: %2").arg(lockPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return Outcome::Unguarded;
+    }
+    // An earlier panel held QLockFile on this same file, which also takes
+    // flock on it: a copy of that kind still counts as running.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        m_fd = fd;
+        return Outcome::Only;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK)
+        return Outcome::AnotherRuns;
+    m_problem = QStringLiteral("cannot lock %1: %2").arg(lockPath, QString::fromLocal8Bit(std::strerror(error)));
+    return Outcome::Unguarded;
+}
+#endif
 
 } // namespace veloxa::app

@@ -1,22 +1,41 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
+
+class QLockFile;
 
 namespace veloxa::app {
 
-// The lock that keeps a second copy of the panel from starting: one file per
-// user, in the runtime location, named after the program file (its name and
-// a digest of its full path, so two builds in different places do not block
-// each other). QLockFile notices a lock left by a crashed copy and takes it over.
+// The lock file that keeps a second copy of the panel from starting: one
+// file per user, in the runtime location, named after the program file (its
+// name and a digest of its full path, so two builds in different places do
+// not block each other).
 QString singleCopyLockPath();
 
-// Takes the single-copy lock without waiting; false while another copy runs.
-// A running copy holds its lock for as long as it runs, so the lock never
-// goes stale by age. A lock left by a crashed copy is taken over: QLockFile
-// does so when the file names a process that no longer runs; a file that
-// names none (its copy was killed between creating and filling it) is taken
-// over here once it is older than a second and no process holds it.
-bool takeSingleCopyLock(QLockFile &lock);
+// An advisory lock (flock) on that file, held for as long as the panel runs.
+// The kernel drops it when the copy ends, however it ends, so a crashed copy
+// never keeps the next one from starting, and only a copy that is alive
+// ends a start. The file stays in place for good.
+class SingleCopy {
+public:
+    enum class Outcome {
+        Only,        // the lock is ours: no other copy runs
+        AnotherRuns, // a live copy holds it
+        Unguarded,   // the lock could not be made or taken (problem() says why)
+    };
+
+    SingleCopy() = default;
+    ~SingleCopy();
+    SingleCopy(const SingleCopy &) = delete;
+    SingleCopy &operator=(const SingleCopy &) = delete;
+
+    Outcome take(const QString &lockPath);
+    QString problem() const { return m_problem; }
+
+private:
+    int m_fd = -1;
+    QLockFile *m_lock = nullptr; // Windows
+    QString m_problem;
+};
 
 } // namespace veloxa::app

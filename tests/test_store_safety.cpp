@@ -1,0 +1,393 @@
+// The settings store kept in an INI file (Linux) keeping its data safe:
+// damaged files kept aside, and writes that cannot succeed leaving the file
+// as it was.
+//
+// Every test works in its own temporary folder. Where a test looks at what a
+// file holds it has a QSettings that never saw the file parse a copy of it.
+
+#include "settings/file_store.h"
+#include "settings/ini_text.h"
+#include "support/store_files.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <csignal>
+#include <optional>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace veloxa::settings;
+using veloxa::test::entries;
+using veloxa::test::fileBytes;
+using veloxa::test::keptAside;
+using veloxa::test::putBytes;
+using veloxa::test::storeAndLock;
+using Parsed = veloxa::test::QtParsed;
+
+class TestStoreSafety : public QObject, protected veloxa::test::StoreTestFolder {
+    Q_OBJECT
+
+private slots:
+    void init() { freshFolder(); }
+    void cleanup() { m_dir.reset(); }
+
+    // --- Damaged files ---------------------------------------------------------
+
+    void damagedFileIsKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        // "format": QSettings itself reports FormatError; "bytes": QSettings
+        // reads it without complaint, but a rewrite would lose or change bytes;
+        // "names": a rewrite would file a value under another name.
+        QTest::addColumn<QString>("damage");
+
+        const QString format = QStringLiteral("format");
+        QTest::newRow("section line without ]") << QByteArray("[General\nFrequency=5\n") << format;
+        QTest::newRow("section line without ] at the end") << QByteArray("Frequency=5\n[Ramp") << format;
+        QTest::newRow("line without =") << QByteArray("Frequency=5\ngarbage\n") << format;
+        QTest::newRow("hash comment") << QByteArray("# my settings\nFrequency=5\n") << format;
+        QTest::newRow("bad line in another section") << QByteArray("Frequency=5\n[Other]\njunk\n") << format;
+        QTest::newRow("cut off inside a name") << QByteArray("Frequency=5\nGain%20%28CP") << format;
+        QTest::newRow("semicolon before =") << QByteArray("Frequency;note=5\n") << format;
+        QTest::newRow("only zero bytes") << QByteArray(4096, '\0') << format;
+        QTest::newRow("zero bytes after the text") << QByteArray("Frequency=5\n") + QByteArray(100, '\0') << format;
+        QTest::newRow("binary") << QByteArray("\x01\x02\x03\xff\xfe", 5) << format;
+        const QString bytes = QStringLiteral("bytes");
+        QTest::newRow("Latin-1 byte") << QByteArray("Frequency=12\xb5\n") << bytes;
+        QTest::newRow("overlong UTF-8") << QByteArray("Frequency=\xc0\xaf\n") << bytes;
+        QTest::newRow("zero byte in a value") << QByteArray("Frequency=1\0002\n", 14) << bytes;
+        QTest::newRow("quote left open") << QByteArray("Frequency=\"12.34\nGain=7\n") << bytes;
+        QTest::newRow("text after ]") << QByteArray("[General]x\nFrequency=5\n") << bytes;
+        QTest::newRow("empty section name") << QByteArray("[]\nFrequency=5\n") << bytes;
+        const QString names = QStringLiteral("names");
+        QTest::newRow("name starting with a backslash") << QByteArray("\\Frequency=5\n") << names;
+        QTest::newRow("name ending in a backslash") << QByteArray("Frequency\\ =5\n") << names;
+        QTest::newRow("section name ending in a backslash") << QByteArray("Frequency=5\n[Ramp\\]\nRate=1\n") << names;
+        QTest::newRow("empty name") << QByteArray("=5\nFrequency=5\n") << names;
+    }
+
+    void damagedFileIsKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, damage);
+
+        // The table's claim about QSettings holds on this Qt, and the store's
+        // own check of the bytes agrees with it.
+        QCOMPARE(parse(content).status == QSettings::FormatError, damage == u"format");
+        const ini::Damage expected = damage == u"format" ? ini::Damage::Format
+            : damage == u"bytes"                         ? ini::Damage::Lossy
+                                                         : ini::Damage::Names;
+        QCOMPARE(ini::Document::parse(content).damage, expected);
+
+        QVERIFY(putBytes(storePath(), content));
+        {
+            // An earlier reader leaves QSettings with the file's contents in
+            // memory; later QSettings objects then report no error for it.
+            QSettings earlier(storePath(), QSettings::IniFormat);
+            earlier.allKeys();
+        }
+        const FileStore store(storePath());
+        for (int round = 0; round < 2; ++round) {
+            for (const QString &name : {names::Frequency, names::Gain, QStringLiteral("Frequency")})
+                QVERIFY2(!store.read(name).found, qPrintable(name));
+        }
+        QCOMPARE(fileBytes(storePath()), content);
+        QCOMPARE(entries(m_dir->path()), QStringList{QStringLiteral("Veloxa.conf")});
+
+        QVERIFY(FileStore(storePath()).write(names::Gain, QStringLiteral("7")));
+
+        const QStringList aside = keptAside(m_dir->path());
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(fileBytes(m_dir->filePath(aside[0])), content);
+        QCOMPARE(entries(m_dir->path()), (QStringList{QStringLiteral("Veloxa.conf"), aside[0], storeAndLock()[1]}));
+
+        const Parsed fresh = parse(fileBytes(storePath()));
+        QCOMPARE(fresh.status, QSettings::NoError);
+        QCOMPARE(fresh.values.keys(), QStringList{names::Gain});
+        QCOMPARE(fresh.values.value(names::Gain).toString(), QStringLiteral("7"));
+        QCOMPARE(store.read(names::Gain).text, QStringLiteral("7"));
+        QVERIFY(!store.read(QStringLiteral("Frequency")).found);
+    }
+
+    void somethingElseInPlaceOfTheFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("directory") << QStringLiteral("directory");
+        QTest::newRow("named pipe") << QStringLiteral("fifo");
+        QTest::newRow("link to a directory") << QStringLiteral("link");
+    }
+
+    void somethingElseInPlaceOfTheFile()
+    {
+        QFETCH(QString, kind);
+        const QString path = storePath();
+        const QString target = m_dir->filePath(QStringLiteral("elsewhere"));
+        if (kind == u"directory") {
+            QVERIFY(QDir().mkpath(path));
+            QVERIFY(putBytes(path + QStringLiteral("/inside.txt"), "keep"));
+        } else if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else {
+            QVERIFY(QDir().mkpath(target));
+            QVERIFY(putBytes(target + QStringLiteral("/inside.txt"), "keep"));
+            QVERIFY(QFile::link(target, path));
+        }
+
+        // A named pipe would block a reader until someone writes into it.
+        const FileStore store(storePath());
+        QVERIFY(!store.read(names::Frequency).found);
+        QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("5")));
+        QCOMPARE(store.read(names::Frequency).text, QStringLiteral("5"));
+
+        const QStringList aside = keptAside(m_dir->path());
+        QCOMPARE(aside.size(), 1);
+        const QFileInfo kept(m_dir->filePath(aside[0]));
+        if (kind == u"directory") {
+            QVERIFY(kept.isDir());
+            QCOMPARE(fileBytes(kept.filePath() + QStringLiteral("/inside.txt")), QByteArray("keep"));
+        } else if (kind == u"fifo") {
+            struct stat st;
+            QCOMPARE(::lstat(QFile::encodeName(kept.filePath()).constData(), &st), 0);
+            QVERIFY(S_ISFIFO(st.st_mode));
+        } else {
+            QVERIFY(kept.isSymLink());
+            QCOMPARE(kept.symLinkTarget(), target);
+            QCOMPARE(fileBytes(target + QStringLiteral("/inside.txt")), QByteArray("keep"));
+        }
+        const Parsed fresh = parse(fileBytes(storePath()));
+        QCOMPARE(fresh.values.keys(), QStringList{names::Frequency});
+    }
+
+    void unreadableFileIsKeptAside()
+    {
+        const QByteArray content("[General]\nFrequency=12.34\n");
+        QVERIFY(putBytes(storePath(), content));
+        QVERIFY(QFile::setPermissions(storePath(), QFileDevice::Permissions()));
+
+        if (::geteuid() != 0) {
+            FileStore store(storePath());
+            QVERIFY(!store.read(names::Frequency).found);
+            QVERIFY(store.write(names::Gain, QStringLiteral("7")));
+            QCOMPARE(store.read(names::Gain).text, QStringLiteral("7"));
+        } else {
+            // Permission bits do not stop root: run the store in a child that
+            // has given up root for the "nobody" user.
+            QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0777), 0);
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(77);
+                if (::access(QFile::encodeName(storePath()).constData(), R_OK) == 0)
+                    ::_exit(78); // still allowed to read it
+                FileStore store(storePath());
+                int failures = 0;
+                if (store.read(names::Frequency).found)
+                    failures |= 1;
+                if (!store.write(names::Gain, QStringLiteral("7")))
+                    failures |= 2;
+                if (store.read(names::Gain).text != QStringLiteral("7"))
+                    failures |= 4;
+                ::_exit(failures);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status));
+            if (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 78)
+                QSKIP("cannot run the store as a user without the right to read the file");
+            QCOMPARE(WEXITSTATUS(status), 0);
+        }
+        const QStringList aside = keptAside(m_dir->path());
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(fileBytes(m_dir->filePath(aside[0])), content); // we may read it; the store's user could not
+        const Parsed fresh = parse(fileBytes(storePath()));
+        QCOMPARE(fresh.values.keys(), QStringList{names::Gain});
+    }
+
+    void keptAsideFilesNeverReplaceEachOther()
+    {
+        // Every name a damaged file could get in the next few seconds is taken
+        // already: the store must find other names and replace none of them.
+        QMap<QString, QByteArray> placeholders;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (int ms = -50; ms < 5000; ++ms) {
+            const QString name = QStringLiteral("Veloxa.conf.damaged-")
+                + now.addMSecs(ms).toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
+            placeholders.insert(name, "placeholder " + QByteArray::number(ms));
+            QVERIFY(putBytes(m_dir->filePath(name), placeholders.value(name)));
+        }
+
+        QList<QByteArray> contents;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 4; ++i) {
+            contents.append("damaged " + QByteArray::number(i) + "\n");
+            QVERIFY(putBytes(storePath(), contents.last()));
+            QVERIFY(FileStore(storePath()).write(names::Gain, QString::number(i)));
+        }
+        QVERIFY(timer.elapsed() < 4000); // all within the taken names
+
+        QList<QByteArray> keptContents;
+        for (const QString &name : keptAside(m_dir->path())) {
+            const QByteArray bytes = fileBytes(m_dir->filePath(name));
+            if (placeholders.contains(name))
+                QCOMPARE(bytes, placeholders.value(name));
+            else
+                keptContents.append(bytes);
+        }
+        std::sort(keptContents.begin(), keptContents.end());
+        QCOMPARE(keptContents, contents);
+        QCOMPARE(keptAside(m_dir->path()).size(), placeholders.size() + contents.size());
+        QCOMPARE(FileStore(storePath()).read(names::Gain).text, QStringLiteral("3"));
+    }
+
+    // --- Writes that cannot succeed --------------------------------------------
+
+    void unwritableLocation_data()
+    {
+        QTest::addColumn<QString>("relativePath"); // below a regular file named "plain"
+        QTest::newRow("folder is a regular file") << QStringLiteral("plain/Veloxa.conf");
+        QTest::newRow("folder's folder is a regular file") << QStringLiteral("plain/KW/Veloxa.conf");
+    }
+
+    void unwritableLocation()
+    {
+        QFETCH(QString, relativePath);
+        const QString plain = m_dir->filePath(QStringLiteral("plain"));
+        QVERIFY(putBytes(plain, "not a folder\n"));
+
+        FileStore store(m_dir->filePath(relativePath));
+        QVERIFY(!store.write(names::Gain, QStringLiteral("7")));
+        QVERIFY(!store.read(names::Gain).found);
+        QCOMPARE(fileBytes(plain), QByteArray("not a folder\n"));
+        QCOMPARE(entries(m_dir->path()), QStringList{QStringLiteral("plain")});
+    }
+
+    void noPathOrNameFailsQuietly()
+    {
+        FileStore store{QString()};
+        QVERIFY(!store.write(names::Gain, QStringLiteral("7")));
+        QVERIFY(!store.read(names::Gain).found);
+
+        FileStore named(storePath());
+        QVERIFY(named.write(names::Gain, QStringLiteral("7")));
+        QVERIFY(!named.write(QString(), QStringLiteral("8")));
+        QVERIFY(!named.read(QString()).found);
+        QCOMPARE(named.read(names::Gain).text, QStringLiteral("7"));
+    }
+
+    void lockThatCannotBeTaken_data()
+    {
+        QTest::addColumn<bool>("lockIsDirectory");
+        QTest::newRow("lock file is a directory") << true;
+        QTest::newRow("lock held by another writer") << false;
+    }
+
+    void lockThatCannotBeTaken()
+    {
+        QFETCH(bool, lockIsDirectory);
+        QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
+        const QByteArray before = fileBytes(storePath());
+
+        const QString lockPath = storePath() + QStringLiteral(".lock");
+        std::optional<veloxa::test::HeldLock> held;
+        if (lockIsDirectory) {
+            QVERIFY(QFile::remove(lockPath));
+            QVERIFY(QDir().mkpath(lockPath + QStringLiteral("/inside")));
+        } else {
+            held.emplace(storePath());
+            QVERIFY(held->isHeld());
+        }
+
+        // The writer waits a bounded time (QSettings on its own waited for ever).
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!FileStore(storePath()).write(names::Gain, QStringLiteral("7")));
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+
+        QCOMPARE(fileBytes(storePath()), before);
+        QCOMPARE(FileStore(storePath()).read(names::Frequency).text, QStringLiteral("12.34"));
+        QVERIFY(!FileStore(storePath()).read(names::Gain).found);
+    }
+
+    void failedWriteKeepsPreviousFile_data()
+    {
+        QTest::addColumn<bool>("storeExists");
+        QTest::newRow("store exists") << true;
+        QTest::newRow("no store yet") << false;
+    }
+
+    void failedWriteKeepsPreviousFile()
+    {
+        QFETCH(bool, storeExists);
+        if (storeExists)
+            QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
+        const QByteArray before = fileBytes(storePath());
+        const QStringList entriesBefore = entries(m_dir->path());
+
+        // A file size limit lets a short file be written but not the new
+        // store: the write fails, as on a nearly full disk. (Qt 6.4's
+        // QSettings renamed the short file into place and reported success.)
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit limited = old;
+        limited.rlim_cur = 512;
+        bool written = true;
+        {
+            const auto restore = qScopeGuard([&] {
+                ::setrlimit(RLIMIT_FSIZE, &old);
+                std::signal(SIGXFSZ, oldHandler);
+            });
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+            written = FileStore(storePath()).write(names::Gain, QString(1000, u'z'));
+        }
+        QVERIFY(!written);
+        QCOMPARE(fileBytes(storePath()), before);
+        // Nothing new beside the store but its lock file, which stays.
+        QStringList expectedEntries = entriesBefore;
+        if (!expectedEntries.contains(storeAndLock()[1]))
+            expectedEntries.append(storeAndLock()[1]);
+        expectedEntries.sort();
+        QCOMPARE(entries(m_dir->path()), expectedEntries);
+        const FileStore store(storePath());
+        QCOMPARE(store.read(names::Frequency).found, storeExists);
+        QVERIFY(!store.read(names::Gain).found);
+
+        // Without the limit the same write succeeds.
+        QVERIFY(FileStore(storePath()).write(names::Gain, QString(1000, u'z')));
+        QCOMPARE(store.read(names::Gain).text, QString(1000, u'z'));
+    }
+
+    void writeReplacesTheFileAsAWhole()
+    {
+        // QSettings writes a new file and renames it over the old one: a
+        // second name of the old file keeps the old bytes, so a write that
+        // breaks off never leaves a half-written store.
+        QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
+        const QByteArray before = fileBytes(storePath());
+        const QString oldName = m_dir->filePath(QStringLiteral("old"));
+        QCOMPARE(::link(QFile::encodeName(storePath()).constData(), QFile::encodeName(oldName).constData()), 0);
+        struct stat oldStat;
+        QCOMPARE(::stat(QFile::encodeName(storePath()).constData(), &oldStat), 0);
+
+        QVERIFY(FileStore(storePath()).write(names::Gain, QStringLiteral("7")));
+
+        struct stat newStat;
+        QCOMPARE(::stat(QFile::encodeName(storePath()).constData(), &newStat), 0);
+        QVERIFY(newStat.st_ino != oldStat.st_ino);
+        QCOMPARE(fileBytes(oldName), before);
+        QCOMPARE(FileStore(storePath()).read(names::Gain).text, QStringLiteral("7"));
+    }
+
+};
+
+QTEST_GUILESS_MAIN(TestStoreSafety)
+#include "test_store_safety.moc"
