@@ -16,7 +16,7 @@
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
-#include "settings/store.h"
+#include "core/settings/store.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -17,7 +17,7 @@
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
-#include "settings/memory_store.h"
+#include "core/settings/memory_store.h"
 
 #include <QApplication>
 #include <QTest>

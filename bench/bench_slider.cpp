@@ -23,8 +23,8 @@
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/recording_channel.h"
-#include "settings/memory_store.h"
-#include "settings/queued_store.h"
+#include "core/settings/memory_store.h"
+#include "core/settings/queued_store.h"
 
 #include <QApplication>
 #include <QFile>

@@ -16,7 +16,7 @@
 #include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 
 #include <QApplication>
 #include <QTest>

@@ -13,7 +13,7 @@
 #include "panel_widgets.h"
 
 #include "core/link/datagrams.h"
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 
 #include <QApplication>
 

@@ -3,7 +3,7 @@
 #include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
-#include "settings/memory_store.h"
+#include "core/settings/memory_store.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -6,7 +6,7 @@
 #include "core/rules/tuning_word.h"
 #include "core/link/datagrams.h"
 #include "gui/ramp/ramp_control.h"
-#include "settings/store.h"
+#include "core/settings/store.h"
 #include "support/bytes.h"
 #include "support/panel_process.h"
 

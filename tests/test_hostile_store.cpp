@@ -9,7 +9,7 @@
 #include "core/rules/text_numbers.h"
 #include "core/rules/tuning_word.h"
 #include "core/link/udp_channel.h"
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 #include "support/panel_harness.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "gui/app/lifecycle.h"
 #include "gui/app/link_view.h"
 #include "core/link/udp_channel.h"
-#include "settings/memory_store.h"
+#include "core/settings/memory_store.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
 

@@ -7,8 +7,8 @@
 // up beside it: the lock file, and at most the one unfinished new file a kill
 // in the middle of a write leaves, which the next write removes.
 
-#include "settings/file_store.h"
-#include "settings/careful_write.h"
+#include "core/settings/file_store.h"
+#include "core/settings/careful_write.h"
 #include "support/store_files.h"
 
 #include <QDir>

@@ -5,8 +5,8 @@
 // Every test works in its own temporary folder. Where a test looks at what a
 // file holds it has a QSettings that never saw the file parse a copy of it.
 
-#include "settings/file_store.h"
-#include "settings/ini_text.h"
+#include "core/settings/file_store.h"
+#include "core/settings/ini_text.h"
 #include "support/store_files.h"
 
 #include <QDateTime>

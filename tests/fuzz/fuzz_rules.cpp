@@ -20,7 +20,7 @@
 #include "core/rules/tuning_word.h"
 #include "core/link/decoder.h"
 #include "core/link/recording_channel.h"
-#include "settings/memory_store.h"
+#include "core/settings/memory_store.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>

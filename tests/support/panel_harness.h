@@ -8,7 +8,7 @@
 #include "gui/app/form_main.h"
 #include "gui/app/lifecycle.h"
 #include "gui/app/link_view.h"
-#include "settings/memory_store.h"
+#include "core/settings/memory_store.h"
 #include "support/bytes.h"
 #include "support/fake_clock.h"
 #include "support/typing.h"

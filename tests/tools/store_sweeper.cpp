@@ -8,7 +8,7 @@
 
 #include "gui/app/form_main.h"
 #include "core/link/recording_channel.h"
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>

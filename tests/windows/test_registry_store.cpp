@@ -7,7 +7,7 @@
 // Prints one line per failed check and a last line "N passed, M failed" (N and
 // M count cases); exits non-zero when a case failed.
 
-#include "settings/registry_store.h"
+#include "core/settings/registry_store.h"
 
 #include <sddl.h>
 

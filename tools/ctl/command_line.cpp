@@ -5,9 +5,9 @@
 #include "core/link/udp_channel.h"
 #include "core/numbers/numbers.h"
 #ifdef Q_OS_WIN
-#include "settings/registry_store_qt.h"
+#include "core/settings/registry_store_qt.h"
 #else
-#include "settings/file_store.h"
+#include "core/settings/file_store.h"
 #endif
 
 #include <QMap>

@@ -16,7 +16,7 @@
 #include "gui/ramp/ramp_control.h"
 #include "gui/ramp/ramp_parameters.h"
 #include "gui/sequence/command_sequence.h"
-#include "settings/store.h"
+#include "core/settings/store.h"
 
 #include <QGroupBox>
 #include <QLabel>

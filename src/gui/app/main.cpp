@@ -4,10 +4,10 @@
 #include "gui/app/version.h"
 #include "core/link/udp_channel.h"
 #ifdef Q_OS_WIN
-#include "settings/registry_store_qt.h"
+#include "core/settings/registry_store_qt.h"
 #else
 #include "gui/app/polite_end.h"
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 #endif
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // against the primary screen, and never put where its title bar cannot be
 // reached (a monitor that was there last time may be gone).
 
-#include "settings/store.h"
+#include "core/settings/store.h"
 
 #include <QList>
 #include <QPoint>

@@ -6,7 +6,7 @@
 #include "gui/controls/option_group.h"
 #include "gui/controls/slider.h"
 #include "core/link/channel.h"
-#include "settings/store.h"
+#include "core/settings/store.h"
 
 namespace veloxa::dds {
 

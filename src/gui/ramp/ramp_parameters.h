@@ -3,7 +3,7 @@
 // ramp-start command can carry, and stored on every change.
 
 #include "gui/controls/text_box.h"
-#include "settings/store.h"
+#include "core/settings/store.h"
 
 namespace veloxa::ramp {
 

@@ -1,4 +1,4 @@
-#include "settings/stored_text.h"
+#include "core/settings/stored_text.h"
 
 #include <QDataStream>
 #include <QIODevice>

@@ -1,10 +1,10 @@
-#include "settings/file_store.h"
+#include "core/settings/file_store.h"
 
-#include "settings/careful_write.h"
-#include "settings/file_lock.h"
-#include "settings/ini_text.h"
-#include "settings/stored_text.h"
-#include "settings/stored_value.h"
+#include "core/settings/careful_write.h"
+#include "core/settings/file_lock.h"
+#include "core/settings/ini_text.h"
+#include "core/settings/stored_text.h"
+#include "core/settings/stored_value.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "settings/queued_store.h"
+#include "core/settings/queued_store.h"
 
 #include <QHash>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "settings/registry_store.h"
+#include "core/settings/registry_store.h"
 
-#include "settings/stored_value.h"
+#include "core/settings/stored_value.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "settings/registry_store_qt.h"
+#include "core/settings/registry_store_qt.h"
 
 #include <QByteArray>
 

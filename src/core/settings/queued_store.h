@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/file_store.h"
+#include "core/settings/file_store.h"
 
 #include <memory>
 

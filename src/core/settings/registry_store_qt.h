@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/registry_store.h"
-#include "settings/store.h"
+#include "core/settings/registry_store.h"
+#include "core/settings/store.h"
 
 namespace veloxa::settings {
 

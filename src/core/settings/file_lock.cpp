@@ -1,4 +1,4 @@
-#include "settings/file_lock.h"
+#include "core/settings/file_lock.h"
 
 #include <QElapsedTimer>
 #include <QFile>

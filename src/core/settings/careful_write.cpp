@@ -1,4 +1,4 @@
-#include "settings/careful_write.h"
+#include "core/settings/careful_write.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/careful_write.h"
-#include "settings/ini_text.h"
-#include "settings/store.h"
+#include "core/settings/careful_write.h"
+#include "core/settings/ini_text.h"
+#include "core/settings/store.h"
 
 #include <QList>
 #include <QPair>
