@@ -2,6 +2,7 @@
 
 #include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
+#include "core/unit/limits.h"
 
 #include <QAbstractSlider>
 #include <QCloseEvent>
@@ -10,6 +11,11 @@
 
 namespace veloxa::app {
 namespace {
+
+QString text(std::string_view latin1)
+{
+    return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
 
 QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
 {
@@ -164,93 +170,133 @@ void FormMain::detachHandlers()
     m_lock.reset();
 }
 
+// The frames the controls sit in.
+struct FormMain::Frames {
+    QGroupBox *ip;
+    QGroupBox *port;
+    QGroupBox *dds;
+    QGroupBox *polarity;
+    QGroupBox *clock;
+    QGroupBox *gain;
+    QGroupBox *power;
+    QGroupBox *contrast;
+    QGroupBox *ramp;
+    QGroupBox *sequence;
+};
+
+namespace {
+
+const QString &polarityHint()
+{
+    static const QString hint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
+    return hint;
+}
+
+} // namespace
+
 void FormMain::createControls()
 {
     // Frames first; the controls are then created in tab order, which is the
     // order the focus chain keeps.
-    QGroupBox *ipFrame = frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46));
-    QGroupBox *portFrame = frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46));
-    QGroupBox *ddsFrame = frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92));
-    QGroupBox *polarityFrame = frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40));
-    QGroupBox *clockFrame = frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46));
-    QGroupBox *gainFrame = frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42));
-    QGroupBox *powerFrame = frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40));
-    QGroupBox *contrastFrame = frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44));
-    QGroupBox *rampFrame = frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130));
-    QGroupBox *sequenceFrame = frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170));
-    portFrame->setEnabled(false);
+    const Frames frames{
+        frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46)),
+        frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46)),
+        frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92)),
+        frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40)),
+        frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46)),
+        frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42)),
+        frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40)),
+        frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44)),
+        frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130)),
+        frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170)),
+    };
+    frames.port->setEnabled(false);
+    frames.polarity->setToolTip(polarityHint());
 
-    const QString polarityHint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
-    polarityFrame->setToolTip(polarityHint);
-
-    txtFreq = textBox(QStringLiteral("12.34"), ddsFrame, "txtFreq", QRect(8, 18, 108, 22),
-                      QStringLiteral("DDS frequency in MHz"));
-    cmdUpdateFreq = button(QStringLiteral("Update 0xA5"), ddsFrame, "cmdUpdateFreq", QRect(8, 62, 108, 24),
-                           QStringLiteral("Set frequency."));
-
-    label(QStringLiteral("Rate"), rampFrame, QRect(6, 20, 84, 18));
-    label(QStringLiteral("Step Size (0 - 2^32)"), rampFrame, QRect(6, 42, 84, 30))->setWordWrap(true);
-    label(QStringLiteral("Stop f (MHz)"), rampFrame, QRect(6, 76, 84, 18));
-    txtRampRate = textBox(QStringLiteral("1"), rampFrame, "txtRampRate", QRect(92, 18, 77, 22),
-                          QStringLiteral("Number of 4 clock cycles per step"));
-    txtRampRate->setCharacterLimit(5);
-    txtRampStep = textBox(QStringLiteral("1"), rampFrame, "txtRampStep", QRect(92, 46, 77, 22),
-                          QStringLiteral("Step size in FTW units"));
-    txtRampStep->setCharacterLimit(10);
-    txtStopFreq = textBox(QStringLiteral("15"), rampFrame, "txtStopFreq", QRect(92, 74, 77, 22),
-                          QStringLiteral("Stop frequency (MHz)"));
-    cmdRampStart = button(QStringLiteral("Start 0xAC"), rampFrame, "cmdRampStart", QRect(6, 100, 79, 24));
-    cmdRampStop = button(QStringLiteral("Stop 0xAB"), rampFrame, "cmdRampStop", QRect(90, 100, 79, 24));
-
-    cmdSeqClear = button(QStringLiteral("Clear Sequence 0xC0"), sequenceFrame, "cmdSeqClear", QRect(3, 16, 169, 22),
-                         QStringLiteral("Clear the command sequence"));
-    cmdSeqFreq = button(QStringLiteral("Add Frequency 0xC1 A5..."), sequenceFrame, "cmdSeqFreq",
-                        QRect(3, 40, 169, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
-    cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), sequenceFrame, "cmdSeqRamp", QRect(3, 64, 169, 22),
-                        QStringLiteral("Add the indicated ramp to the command sequence"));
-    cmdSeqAdwin = button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), sequenceFrame, "cmdSeqAdwin",
-                         QRect(3, 88, 169, 22),
-                         QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
-                                        "ADWin before executing next command in command sequence"));
-    cmdSeqExecute = button(QStringLiteral("Execute Sequence 0xC4"), sequenceFrame, "cmdSeqExecute",
-                           QRect(3, 118, 169, 22));
-    cmdSeqRestart = button(QStringLiteral("Restart Sequence 0xC5"), sequenceFrame, "cmdSeqRestart",
-                           QRect(3, 142, 169, 22));
-
-    txtIP = textBox(QStringLiteral("192.168.1.133"), ipFrame, "txtIP", QRect(8, 18, 96, 22),
-                    QStringLiteral("The unit's IP address"));
-    setBackground(*txtIP, kLinkLostTint);
-    txtSysClk = textBox(QStringLiteral("1000"), clockFrame, "txtSysClk", QRect(8, 18, 108, 22),
-                        QStringLiteral("System clock frequency, after PLL and divider (MHz)"));
-    cmdHb = button(QStringLiteral("HB is on"), this, "cmdHb", QRect(184, 4, 123, 21),
-                   QStringLiteral("Stop the heartbeat, for testing."));
-    cmdDdsReg = button(QStringLiteral("DDS Reg 0xB0"), this, "cmdDdsReg", QRect(184, 27, 123, 21),
-                       QStringLiteral("If debugging, show all DDS registers"));
-    sldContrast = slider(contrastFrame, "sldContrast", QRect(8, 16, 108, 24), 99, 80, 5, 10);
-    optDdsPower = new controls::OptionGroup(this);
-    addOptions(optDdsPower, "optDdsPower", powerFrame, QStringLiteral("On"), QStringLiteral("Off"), QString());
-    sldGain = slider(gainFrame, "sldGain", QRect(8, 16, 108, 22), 7, 7, 1, 1);
-    optDdsPolarity = new controls::OptionGroup(this);
-    addOptions(optDdsPolarity, "optDdsPolarity", polarityFrame, QStringLiteral("+"), QStringLiteral("--"),
-               polarityHint);
-
-    // Controls that take no focus come last.
-    txtPort = textBox(QStringLiteral("37829"), portFrame, "txtPort", QRect(8, 18, 42, 22));
-    txtPort->setEnabled(false);
-    lblLaserFreq = place(new QLabel(QStringLiteral("(Laser Freq)"), ddsFrame), "lblLaserFreq", QRect(8, 42, 108, 18));
-    lblLaserFreq->setToolTip(QStringLiteral("Offset frequency"));
-    lblRev = place(new QLabel(QStringLiteral("Revision:"), this), "lblRev", QRect(136, 360, 10, 16));
-    lblRev->adjustSize();
+    createFrequencyAndRampControls(frames);
+    createSequenceButtons(frames);
+    createLinkAndLockControls(frames);
+    createDisplays(frames); // controls that take no focus come last
 
     tmrHB = new QTimer(this);
     tmrHB->setObjectName(QStringLiteral("tmrHB"));
     tmrHB->setInterval(1000);
 
-    m_controls.reset(new PanelControls{*txtIP,         *txtPort,       *cmdHb,         *cmdDdsReg,    *txtFreq,
-                                       *lblLaserFreq,  *cmdUpdateFreq, *txtRampRate,   *txtRampStep,  *txtStopFreq,
-                                       *cmdRampStart,  *cmdRampStop,   *optDdsPolarity, *txtSysClk,   *cmdSeqClear,
-                                       *cmdSeqFreq,    *cmdSeqRamp,    *cmdSeqAdwin,   *cmdSeqExecute, *cmdSeqRestart,
-                                       *sldGain,       *optDdsPower,   *sldContrast,   *lblRev,       *tmrHB});
+    m_controls = std::make_unique<PanelControls>(PanelControls{
+        *txtIP,        *txtPort,      *cmdHb,          *cmdDdsReg,   *txtFreq,       *lblLaserFreq, *cmdUpdateFreq,
+        *txtRampRate,  *txtRampStep,  *txtStopFreq,    *cmdRampStart, *cmdRampStop,  *optDdsPolarity, *txtSysClk,
+        *cmdSeqClear,  *cmdSeqFreq,   *cmdSeqRamp,     *cmdSeqAdwin, *cmdSeqExecute, *cmdSeqRestart, *sldGain,
+        *optDdsPower,  *sldContrast,  *lblRev,         *tmrHB});
+}
+
+void FormMain::createFrequencyAndRampControls(const Frames &frames)
+{
+    txtFreq = textBox(text(unit::initial::kFrequency), frames.dds, "txtFreq", QRect(8, 18, 108, 22),
+                      QStringLiteral("DDS frequency in MHz"));
+    cmdUpdateFreq = button(QStringLiteral("Update 0xA5"), frames.dds, "cmdUpdateFreq", QRect(8, 62, 108, 24),
+                           QStringLiteral("Set frequency."));
+
+    label(QStringLiteral("Rate"), frames.ramp, QRect(6, 20, 84, 18));
+    label(QStringLiteral("Step Size (0 - 2^32)"), frames.ramp, QRect(6, 42, 84, 30))->setWordWrap(true);
+    label(QStringLiteral("Stop f (MHz)"), frames.ramp, QRect(6, 76, 84, 18));
+    txtRampRate = textBox(text(unit::initial::kRampRate), frames.ramp, "txtRampRate", QRect(92, 18, 77, 22),
+                          QStringLiteral("Number of 4 clock cycles per step"));
+    txtRampRate->setCharacterLimit(5);
+    txtRampStep = textBox(text(unit::initial::kRampStep), frames.ramp, "txtRampStep", QRect(92, 46, 77, 22),
+                          QStringLiteral("Step size in FTW units"));
+    txtRampStep->setCharacterLimit(10);
+    txtStopFreq = textBox(text(unit::initial::kStopFrequency), frames.ramp, "txtStopFreq", QRect(92, 74, 77, 22),
+                          QStringLiteral("Stop frequency (MHz)"));
+    cmdRampStart = button(QStringLiteral("Start 0xAC"), frames.ramp, "cmdRampStart", QRect(6, 100, 79, 24));
+    cmdRampStop = button(QStringLiteral("Stop 0xAB"), frames.ramp, "cmdRampStop", QRect(90, 100, 79, 24));
+}
+
+void FormMain::createSequenceButtons(const Frames &frames)
+{
+    cmdSeqClear = button(QStringLiteral("Clear Sequence 0xC0"), frames.sequence, "cmdSeqClear", QRect(3, 16, 169, 22),
+                         QStringLiteral("Clear the command sequence"));
+    cmdSeqFreq = button(QStringLiteral("Add Frequency 0xC1 A5..."), frames.sequence, "cmdSeqFreq",
+                        QRect(3, 40, 169, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
+    cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), frames.sequence, "cmdSeqRamp", QRect(3, 64, 169, 22),
+                        QStringLiteral("Add the indicated ramp to the command sequence"));
+    cmdSeqAdwin = button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), frames.sequence, "cmdSeqAdwin",
+                         QRect(3, 88, 169, 22),
+                         QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
+                                        "ADWin before executing next command in command sequence"));
+    cmdSeqExecute = button(QStringLiteral("Execute Sequence 0xC4"), frames.sequence, "cmdSeqExecute",
+                           QRect(3, 118, 169, 22));
+    cmdSeqRestart = button(QStringLiteral("Restart Sequence 0xC5"), frames.sequence, "cmdSeqRestart",
+                           QRect(3, 142, 169, 22));
+}
+
+void FormMain::createLinkAndLockControls(const Frames &frames)
+{
+    txtIP = textBox(text(unit::kDefaultHost), frames.ip, "txtIP", QRect(8, 18, 96, 22),
+                    QStringLiteral("The unit's IP address"));
+    setBackground(*txtIP, kLinkLostTint);
+    txtSysClk = textBox(text(unit::initial::kClock), frames.clock, "txtSysClk", QRect(8, 18, 108, 22),
+                        QStringLiteral("System clock frequency, after PLL and divider (MHz)"));
+    cmdHb = button(QStringLiteral("HB is on"), this, "cmdHb", QRect(184, 4, 123, 21),
+                   QStringLiteral("Stop the heartbeat, for testing."));
+    cmdDdsReg = button(QStringLiteral("DDS Reg 0xB0"), this, "cmdDdsReg", QRect(184, 27, 123, 21),
+                       QStringLiteral("If debugging, show all DDS registers"));
+    sldContrast = slider(frames.contrast, "sldContrast", QRect(8, 16, 108, 24), unit::kContrastMax, unit::initial::kContrast, 5, 10);
+    optDdsPower = new controls::OptionGroup(this);
+    addOptions(optDdsPower, "optDdsPower", frames.power, QStringLiteral("On"), QStringLiteral("Off"), QString());
+    sldGain = slider(frames.gain, "sldGain", QRect(8, 16, 108, 22), unit::kGainMax, unit::initial::kGain, 1, 1);
+    optDdsPolarity = new controls::OptionGroup(this);
+    addOptions(optDdsPolarity, "optDdsPolarity", frames.polarity, QStringLiteral("+"), QStringLiteral("--"),
+               polarityHint());
+}
+
+void FormMain::createDisplays(const Frames &frames)
+{
+    txtPort = textBox(QString::number(unit::kPort), frames.port, "txtPort", QRect(8, 18, 42, 22));
+    txtPort->setEnabled(false);
+    lblLaserFreq = place(new QLabel(QStringLiteral("(Laser Freq)"), frames.dds), "lblLaserFreq", QRect(8, 42, 108, 18));
+    lblLaserFreq->setToolTip(QStringLiteral("Offset frequency"));
+    lblRev = place(new QLabel(QStringLiteral("Revision:"), this), "lblRev", QRect(136, 360, 10, 16));
+    lblRev->adjustSize();
 }
 
 void FormMain::wireControls(settings::SettingsStore &store, const link::MonotonicClock &clock)

@@ -62,7 +62,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    struct Frames;
     void createControls();
+    void createFrequencyAndRampControls(const Frames &frames);
+    void createSequenceButtons(const Frames &frames);
+    void createLinkAndLockControls(const Frames &frames);
+    void createDisplays(const Frames &frames);
     void wireControls(settings::SettingsStore &store, const link::MonotonicClock &clock);
 
     controls::TextBox *txtIP;
