@@ -198,8 +198,10 @@ void TestNumbers::leadingNumber_data()
     QTest::newRow("CR before") << QByteArray("\r5") << 0.0;
     QTest::newRow("VT before") << QByteArray("\v5") << 0.0;
     QTest::newRow("FF before") << QByteArray("\f5") << 0.0;
-    QTest::newRow("NUL before") << QByteArray("\0" "5", 2) << 0.0;
-    QTest::newRow("NUL inside") << QByteArray("5\0" "5", 3) << 5.0;
+    // "\0005" is NUL and "5", "\x35" is "5": an octal escape ends after three
+    // digits, a hex one only at the first other character.
+    QTest::newRow("NUL before") << QByteArray("\0005", 2) << 0.0;
+    QTest::newRow("NUL inside") << QByteArray("5\0005", 3) << 5.0;
 
     // Exponents: taken only when digits follow.
     QTest::newRow("e") << QByteArray("12e3") << 12000.0;
@@ -246,13 +248,13 @@ void TestNumbers::leadingNumber_data()
     QTest::newRow("sign after digits") << QByteArray("5-3") << 5.0;
 
     // Non-ASCII bytes are not digits, blanks or signs.
-    QTest::newRow("no-break space before") << QByteArray("\xC2\xA0" "5") << 0.0;
-    QTest::newRow("no-break space inside") << QByteArray("5\xC2\xA0" "5") << 5.0;
+    QTest::newRow("no-break space before") << QByteArray("\xC2\xA0\x35") << 0.0;
+    QTest::newRow("no-break space inside") << QByteArray("5\xC2\xA0\x35") << 5.0;
     QTest::newRow("fullwidth digit") << QByteArray("\xEF\xBC\x95") << 0.0;
     QTest::newRow("arabic-indic digit") << QByteArray("\xD9\xA3") << 0.0;
-    QTest::newRow("byte FF") << QByteArray("\xFF" "1") << 0.0;
-    QTest::newRow("byte 80 after") << QByteArray("1\x80" "2") << 1.0;
-    QTest::newRow("unicode minus") << QByteArray("\xE2\x88\x92" "5") << 0.0;
+    QTest::newRow("byte FF") << QByteArray("\xFF\x31") << 0.0;
+    QTest::newRow("byte 80 after") << QByteArray("1\x80\x32") << 1.0;
+    QTest::newRow("unicode minus") << QByteArray("\xE2\x88\x92\x35") << 0.0;
 
     // Correct rounding of long mantissas.
     QTest::newRow("2^53+1 ties to even") << QByteArray("9007199254740993") << 9007199254740992.0;
@@ -381,12 +383,12 @@ void TestNumbers::wholeNumberRejects_data()
     QTest::newRow("huge exponent negative") << QByteArray("-1e99999999999999999999");
     QTest::newRow("40-digit exponent") << "1e" + QByteArray(40, '9');
     QTest::newRow("NUL after") << QByteArray("5\0", 2);
-    QTest::newRow("NUL before") << QByteArray("\0" "5", 2);
+    QTest::newRow("NUL before") << QByteArray("\0005", 2);
     QTest::newRow("CR after") << QByteArray("5\r");
     QTest::newRow("no-break space after") << QByteArray("5\xC2\xA0");
     QTest::newRow("fullwidth digit") << QByteArray("\xEF\xBC\x95");
     QTest::newRow("byte FF") << QByteArray("\xFF");
-    QTest::newRow("unicode minus") << QByteArray("\xE2\x88\x92" "5");
+    QTest::newRow("unicode minus") << QByteArray("\xE2\x88\x92\x35");
 }
 
 void TestNumbers::wholeNumberRejects()

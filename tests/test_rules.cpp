@@ -1,8 +1,11 @@
 // The panel's rules on their own, without a window: each correction step,
-// the laser offset caption, and the checks a stored setting passes.
+// the laser offset caption, the checks a stored setting passes and the ramp
+// command that Start and Add Ramp build from the boxes.
 
 #include "core/rules/box_rules.h"
 #include "core/rules/restore_checks.h"
+#include "core/rules/tuning_word.h"
+#include "support/bytes.h"
 
 #include <QTest>
 
@@ -162,6 +165,61 @@ private slots:
         QVERIFY(rules::destinationPort(QStringLiteral("37829")) == 37829);
         QVERIFY(rules::destinationPort(QStringLiteral("2.5")) == 2);
         QVERIFY(!rules::destinationPort(QStringLiteral("65536")));
+    }
+
+    // The ramp-start command and the sequence's ramp entry from the same
+    // texts; the entry is the command behind C1.
+    void rampCommand_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<QString>("command"); // "" when nothing may be sent
+
+        const auto row = [](const char *name, const char *rate, const char *step, const char *stop,
+                            const char *clock, const char *command) {
+            QTest::newRow(name) << rate << step << stop << clock << command;
+        };
+        const char *initial = "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03";
+        row("initial texts", "1", "1", "15", "1000", initial);
+        row("stop -15 as 15", "1", "1", "-15", "1000", initial);
+        row("empty stop", "1", "1", "", "1000", "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 00");
+        row("largest step and rate", "65535", "4294967295", "15", "1000",
+            "AC 00 00 FF FF FF FF 00 FF FF 00 00 3D 0A D7 03");
+        row("zero step and rate", "0", "0", "15", "1000", "AC 00 00 00 00 00 00 00 00 00 00 00 3D 0A D7 03");
+        row("stop at half the clock", "1", "1", "500", "1000", "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
+        row("stop -500", "1", "1", "-500", "1000", "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
+        row("stop 250.5", "1", "1", "250.5", "1000", "AC 00 00 01 00 00 00 00 01 00 00 00 9B C4 20 40");
+        row("stop 12abc reads 12", "1", "1", "12abc", "1000", "AC 00 00 01 00 00 00 00 01 00 00 00 97 6E 12 03");
+        row("step 1e3", "1", "1e3", "15", "1000", "AC 00 00 E8 03 00 00 00 01 00 00 00 3D 0A D7 03");
+        row("step 1e3, rate 300", "300", "1e3", "15", "1000", "AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03");
+        row("stop 125 at clock 250", "1", "1", "125", "250", "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
+        row("stop 399.99 at clock 400", "1", "1", "399.99", "400", "AC 00 00 01 00 00 00 00 01 00 00 00 91 5C FE FF");
+        row("rate 12abc", "12abc", "1", "15", "1000", "");
+        row("step 25x", "1", "25x", "15", "1000", "");
+        row("rate 65536", "65536", "1", "15", "1000", "");
+        row("step 2^32", "1", "4294967296", "15", "1000", "");
+        row("stop 400 at clock 400", "1", "1", "400", "400", "");
+        row("stop -400 at clock 400", "1", "1", "-400", "400", "");
+        row("stop 450 at clock 400", "1", "1", "450", "400", "");
+        row("clock not a number", "1", "1", "15", "1000x", "");
+        row("clock 0", "1", "1", "15", "0", "");
+    }
+
+    void rampCommand()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, step);
+        QFETCH(QString, stop);
+        QFETCH(QString, clock);
+        QFETCH(QString, command);
+        const auto hexOf = [](const std::optional<link::Datagram> &datagram) {
+            return datagram ? test::hex(*datagram) : QString();
+        };
+        QCOMPARE(hexOf(rules::buildRampStartCommand(step, rate, stop, clock)), command);
+        QCOMPARE(hexOf(rules::buildSequenceRampEntry(step, rate, stop, clock)),
+                 command.isEmpty() ? QString() : QStringLiteral("C1 ") + command);
     }
 };
 
