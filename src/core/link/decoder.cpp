@@ -21,6 +21,12 @@ QString hex8(std::uint32_t value)
     return QStringLiteral("0x") + QString::number(value, 16).rightJustified(8, QLatin1Char('0')).toUpper();
 }
 
+// A command behind the sequence-add prefix; no command, no entry.
+Datagram addedToSequence(const std::optional<Datagram> &command)
+{
+    return command ? sequenceAdd(*command) : Datagram();
+}
+
 DecodeResult failure(QString why)
 {
     return {std::nullopt, std::move(why)};
@@ -165,13 +171,14 @@ DecodeResult decode(const QByteArray &bytes)
 Datagram encode(const DecodedCommand &command)
 {
     // The fields of a decoded command are in range, so the builders cannot fail
-    // for it. A command put together by hand may carry a polarity or gain
-    // value no datagram has; it gives the empty datagram, which is no command.
+    // for it. A command put together by hand may carry a value no datagram
+    // has (a tuning word past 32 bits, a gain of 9); it gives the empty
+    // datagram, which is no command.
     switch (command.kind) {
     case CommandKind::Frequency:
-        return *frequencyCommand(command.ftw);
+        return frequencyCommand(command.ftw).value_or(Datagram());
     case CommandKind::RampStart:
-        return *rampStartCommand(command.step, command.rate, command.stopFtw);
+        return rampStartCommand(command.step, command.rate, command.stopFtw).value_or(Datagram());
     case CommandKind::RampStop:
         return rampStopCommand();
     case CommandKind::RegisterDump:
@@ -185,13 +192,13 @@ Datagram encode(const DecodedCommand &command)
     case CommandKind::Gain:
         return gainCommand(command.value).value_or(Datagram());
     case CommandKind::Contrast:
-        return *contrastCommand(command.value);
+        return contrastCommand(command.value).value_or(Datagram());
     case CommandKind::SequenceClear:
         return sequenceClearCommand();
     case CommandKind::SequenceAddFrequency:
-        return sequenceAdd(*frequencyCommand(command.ftw));
+        return addedToSequence(frequencyCommand(command.ftw));
     case CommandKind::SequenceAddRamp:
-        return sequenceAdd(*rampStartCommand(command.step, command.rate, command.stopFtw));
+        return addedToSequence(rampStartCommand(command.step, command.rate, command.stopFtw));
     case CommandKind::SequenceAddAdwinWait:
         return sequenceAdd(adwinWaitCommand());
     case CommandKind::SequenceExecute:

@@ -15,7 +15,7 @@ std::optional<double> usableClock(const QString &clock)
     const auto clockMHz = whole(clock);
     if (!clockMHz || *clockMHz < 0.0)
         return std::nullopt;
-    return *clockMHz;
+    return clockMHz;
 }
 
 } // namespace

@@ -83,7 +83,7 @@ std::optional<QString> acceptedIpAddress(const Stored &stored)
 {
     if (!stored)
         return std::nullopt;
-    const QString trimmed = withoutBlanks(*stored);
+    QString trimmed = withoutBlanks(*stored);
     if (trimmed.size() < 8 || trimmed.size() > 15)
         return std::nullopt;
     return trimmed;

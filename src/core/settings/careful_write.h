@@ -12,7 +12,7 @@ namespace veloxa::settings::careful {
 
 // Eleven values of at most 1024 bytes each make a file of a few kilobytes; a
 // much bigger one is not one this program wrote.
-inline constexpr qint64 kMaxFileBytes = 1024 * 1024;
+inline constexpr qint64 kMaxFileBytes = qint64{1024} * 1024;
 
 // The file a path stands for: symbolic links followed to the file they end
 // at, which need not exist yet. A link (a dotfiles setup) thus stays a link,

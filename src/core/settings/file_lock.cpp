@@ -14,7 +14,7 @@ namespace veloxa::settings {
 
 namespace {
 
-constexpr long kRetryNs = 2 * 1000 * 1000;
+constexpr long kRetryNs = 2L * 1000 * 1000;
 
 int openLockFile(const QByteArray &path)
 {

@@ -62,6 +62,41 @@ struct Unescaped {
     QStringList list;
 };
 
+// The escape after a backslash, raw[i] onwards: appends what it stands for
+// and moves i past it. False when the value ends inside the escape.
+bool readEscape(QByteArrayView raw, qsizetype &i, QString &text)
+{
+    const qsizetype size = raw.size();
+    if (i >= size)
+        return false;
+    const char e = raw[i++];
+    if (const char simple = simpleEscape(e)) {
+        text += QChar(char16_t(uchar(simple)));
+    } else if (e == 'x' || (e >= '0' && e <= '7')) {
+        // \x takes any number of hex digits, \0.. any number of octal
+        // ones, into one UTF-16 unit.
+        const int base = e == 'x' ? 16 : 8;
+        char16_t value = e == 'x' ? 0 : char16_t(e - '0');
+        bool any = e != 'x';
+        while (i < size) {
+            const int digit = base == 16 ? hexValue(raw[i]) : (raw[i] >= '0' && raw[i] <= '7' ? raw[i] - '0' : -1);
+            if (digit < 0)
+                break;
+            value = char16_t(value * base + digit);
+            any = true;
+            ++i;
+        }
+        if (any)
+            text += QChar(value);
+        if (i >= size && any)
+            return false;
+    } else if (e == '\n' || e == '\r') {
+        if (i < size && (raw[i] == '\n' || raw[i] == '\r') && raw[i] != e)
+            ++i; // a line continuation
+    } // any other escaped character is dropped with its backslash
+    return true;
+}
+
 Unescaped unescape(QByteArrayView raw)
 {
     Unescaped out;
@@ -82,37 +117,10 @@ Unescaped unescape(QByteArrayView raw)
         const char ch = raw[i];
         if (ch == '\\') {
             ++i;
-            if (i >= size) {
+            if (!readEscape(raw, i, text)) {
                 endedInEscape = true;
                 break;
             }
-            const char e = raw[i++];
-            if (const char simple = simpleEscape(e)) {
-                text += QChar(char16_t(uchar(simple)));
-            } else if (e == 'x' || (e >= '0' && e <= '7')) {
-                // \x takes any number of hex digits, \0.. any number of octal
-                // ones, into one UTF-16 unit.
-                const int base = e == 'x' ? 16 : 8;
-                char16_t value = e == 'x' ? 0 : char16_t(e - '0');
-                bool any = e != 'x';
-                while (i < size) {
-                    const int digit = base == 16 ? hexValue(raw[i]) : (raw[i] >= '0' && raw[i] <= '7' ? raw[i] - '0' : -1);
-                    if (digit < 0)
-                        break;
-                    value = char16_t(value * base + digit);
-                    any = true;
-                    ++i;
-                }
-                if (any)
-                    text += QChar(value);
-                if (i >= size && any) {
-                    endedInEscape = true;
-                    break;
-                }
-            } else if (e == '\n' || e == '\r') {
-                if (i < size && (raw[i] == '\n' || raw[i] == '\r') && raw[i] != e)
-                    ++i; // a line continuation
-            } // any other escaped character is dropped with its backslash
             chopLimit = text.size();
         } else if (ch == '"') {
             ++i;
