@@ -12,19 +12,19 @@
 
 #include "support.h"
 
-#include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
 #include "core/settings/store.h"
+#include "gui/app/form_main.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -243,8 +243,9 @@ int main(int argc, char **argv)
     const auto frequency = unit.waitFor(link::opcode::Frequency, 2000, &skipped);
     const bool answered = textChanged && frequency.has_value();
 
-    Report report("flood", std::to_string(total) + " datagrams at the window's UDP channel (sendmmsg, batches of "
-                               + std::to_string(batch) + ")");
+    Report report("flood",
+                  std::to_string(total) + " datagrams at the window's UDP channel (sendmmsg, batches of "
+                      + std::to_string(batch) + ")");
     report.addSummary("event loop lateness during flood", flood, "ms", "worst <= " + fixed(kGoalLatenessMs, 0) + " ms",
                       ratioText(flood.max, idle.max), verdict(flood.max <= kGoalLatenessMs));
     report.addValue("window thread's CPU in the worst interval", worstLateCpuMs, "ms");

@@ -11,8 +11,8 @@
 // VmHWM is the peak resident size after start-up. The simulator's log must
 // have grown by a heartbeat a second, so the panel was talking all along.
 
-#include "support.h"
 #include "panel_widgets.h"
+#include "support.h"
 
 #include <QApplication>
 
@@ -110,8 +110,8 @@ int main(int argc, char **argv)
 
     ScratchDir scratch(std::filesystem::temp_directory_path().string());
     const std::string simLog = scratch.path() + "/sim.txt";
-    const pid_t sim = spawn({options.text("sim"), "--bind", "127.0.0.1", "--port", std::to_string(kUnitPort)}, {},
-                            simLog);
+    const pid_t sim =
+        spawn({options.text("sim"), "--bind", "127.0.0.1", "--port", std::to_string(kUnitPort)}, {}, simLog);
     // Ready once it answers.
     {
         Sender probe;
@@ -133,8 +133,9 @@ int main(int argc, char **argv)
 
     const std::string config = scratch.path() + "/config";
     seedAddressOnly(config, "127.0.0.1");
-    const std::map<std::string, std::string> environment = {
-        {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", scratch.path() + "/runtime"}};
+    const std::map<std::string, std::string> environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                                                            {"XDG_CONFIG_HOME", config},
+                                                            {"XDG_RUNTIME_DIR", scratch.path() + "/runtime"}};
     const pid_t panel = spawn({options.text("gui")}, environment, scratch.path() + "/panel.txt");
     std::vector<std::string> floorArgv = {options.text("floor")};
     for (const std::string &a : counts.floorArguments())
@@ -180,8 +181,8 @@ int main(int argc, char **argv)
     const double cpuGoal = kGoalCpuSecondsPerMinute * double(idleSeconds) / 60.0;
     const std::string cpuGoalText = "<= " + fixed(cpuGoal, 3) + " s" + (idleSeconds == 60 ? "" : " (0.2 s per 60 s)");
 
-    Report report("idle", "the panel idling " + std::to_string(idleSeconds)
-                              + " s against veloxa2-unit-sim on 127.0.0.1:37829");
+    Report report("idle",
+                  "the panel idling " + std::to_string(idleSeconds) + " s against veloxa2-unit-sim on 127.0.0.1:37829");
     report.addValue("panel CPU time (utime+stime)", panelCpu, "s", cpuGoalText, ratioText(panelCpu, floorCpu),
                     verdict(panelCpu <= cpuGoal + 1e-9));
     report.addValue("floor: floor_app CPU time", floorCpu, "s");

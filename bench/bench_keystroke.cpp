@@ -13,11 +13,11 @@
 
 #include "support.h"
 
-#include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
 #include "core/settings/memory_store.h"
+#include "gui/app/form_main.h"
 
 #include <QApplication>
 #include <QTest>
@@ -136,7 +136,8 @@ int main(int argc, char **argv)
                       ratioText(arrival.median, floor.median), verdict(arrival.median <= kGoalMs));
     report.addSummary("floor: sendto 6+2 bytes -> arrival", floor, "ms");
     report.addSummary("key event handled (press+release)", summarize(keyHandled), "ms");
-    report.addSummary("key -> datagram read by recvmsg", read, "ms", {}, ratioText(read.median, floorReadSummary.median));
+    report.addSummary("key -> datagram read by recvmsg", read, "ms", {},
+                      ratioText(read.median, floorReadSummary.median));
     report.addSummary("floor: sendto -> read by recvmsg", floorReadSummary, "ms");
     report.note("arrival = the kernel's receive stamp (SO_TIMESTAMPNS); 'x floor' compares medians; "
                 + std::to_string(keys) + " keys ('5' / Backspace alternately) after " + std::to_string(warmup)

@@ -19,12 +19,12 @@
 
 #include "support.h"
 
-#include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
 #include "core/settings/queued_store.h"
+#include "gui/app/form_main.h"
 
 #include <QApplication>
 #include <QFile>
@@ -34,8 +34,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <dlfcn.h>
+#include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -52,10 +52,10 @@ struct CallStats {
     std::atomic<long long> calls{0};
     std::atomic<long long> ns{0};
 };
-CallStats g_sync;   // fdatasync, fsync
+CallStats g_sync; // fdatasync, fsync
 CallStats g_unlink; // unlink
 CallStats g_rename; // rename
-CallStats g_link;   // link, linkat
+CallStats g_link; // link, linkat
 
 template <typename Function, typename... Args>
 int timedCall(CallStats &stats, const char *name, Function *&real, Args... args)
@@ -150,11 +150,11 @@ void seed(settings::SettingsStore &store)
 {
     namespace n = settings::names;
     const std::pair<QString, QString> values[] = {
-        {n::Left, QStringLiteral("1500")},          {n::Top, QStringLiteral("1200")},
+        {n::Left, QStringLiteral("1500")},           {n::Top, QStringLiteral("1200")},
         {n::IpAddress, QStringLiteral("127.0.0.1")}, {n::Frequency, QStringLiteral("12.34")},
-        {n::SystemClock, QStringLiteral("1000")},   {n::Polarity, QStringLiteral("True")},
-        {n::DisplayContrast, QStringLiteral("80")}, {n::Gain, QStringLiteral("7")},
-        {n::RampRate, QStringLiteral("1")},         {n::RampStep, QStringLiteral("1")},
+        {n::SystemClock, QStringLiteral("1000")},    {n::Polarity, QStringLiteral("True")},
+        {n::DisplayContrast, QStringLiteral("80")},  {n::Gain, QStringLiteral("7")},
+        {n::RampRate, QStringLiteral("1")},          {n::RampStep, QStringLiteral("1")},
         {n::RampStopFreq, QStringLiteral("15")}};
     for (const auto &[name, text] : values)
         if (!store.write(name, text))
@@ -196,14 +196,16 @@ ThreadTimes threadTimes()
 {
     rusage usage{};
     ::getrusage(RUSAGE_THREAD, &usage);
-    const auto ns = [](const timeval &t) { return std::int64_t(t.tv_sec) * 1000000000 + std::int64_t(t.tv_usec) * 1000; };
+    const auto ns = [](const timeval &t) {
+        return std::int64_t(t.tv_sec) * 1000000000 + std::int64_t(t.tv_usec) * 1000;
+    };
     return {ns(usage.ru_utime), ns(usage.ru_stime)};
 }
 
 // Time spent in one kind of call over a sweep, and how often it was made.
 struct CallShare {
     std::vector<double> ms; // per sweep
-    long long calls = 0;    // all sweeps
+    long long calls = 0; // all sweeps
 
     void add(const CallShare &other)
     {
@@ -234,8 +236,8 @@ private:
 struct Sweeps {
     std::vector<double> totals; // ms per sweep of 100 steps, in the window
     std::vector<double> onDisk; // ms per sweep until the last value is on the disk
-    std::vector<double> steps;  // ms per step, all sweeps
-    std::vector<double> userMs;   // ms per sweep of this thread's CPU time in user mode
+    std::vector<double> steps; // ms per step, all sweeps
+    std::vector<double> userMs; // ms per sweep of this thread's CPU time in user mode
     std::vector<double> systemMs; // ms per sweep of this thread's CPU time in the kernel
     CallShare sync, unlink, rename, link;
 
@@ -393,9 +395,9 @@ int main(int argc, char **argv)
     if (!onlyReal)
         breakdown("bare QSettings", bare);
     const std::string fs = filesystemType(scratch.path());
-    report.note("store file in " + scratch.path() + " (removed afterwards), file system " + fs + "; "
-                + (sameFilesystem(scratch.path(), "/work") ? "the same file system as /work"
-                                                           : "NOT the file system of /work"));
+    report.note(
+        "store file in " + scratch.path() + " (removed afterwards), file system " + fs + "; "
+        + (sameFilesystem(scratch.path(), "/work") ? "the same file system as /work" : "NOT the file system of /work"));
     report.note("'n' of a total = sweeps; the goal is judged on the median time until on the disk; "
                 "'x floor' = real / bare QSettings (whose writes are all done in the window)");
     report.note("per store, the calls' times and the rest add up to the sweep's time; the CPU times overlap them "

@@ -13,10 +13,10 @@
 
 #include "support.h"
 
-#include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/queued_store.h"
+#include "gui/app/form_main.h"
 
 #include <QApplication>
 #include <QTest>
@@ -36,10 +36,11 @@ namespace {
 constexpr double kStepGoalRatio = 1.5;
 constexpr double kStartGoalRatio = 1.3;
 
-const char kUsage[] = "bench_slow_disk [--runs N] [--steps N] [--gui PATH] [--preload PATH] [--dir DIR] [--csv-dir DIR]\n"
-                      "  N runs each on the plain and the slow disk (default 6) of N contrast steps (default 100),\n"
-                      "  and 2N starts of the panel, with the store in a scratch folder under DIR\n"
-                      "  (default $HOME/.config).";
+const char kUsage[] =
+    "bench_slow_disk [--runs N] [--steps N] [--gui PATH] [--preload PATH] [--dir DIR] [--csv-dir DIR]\n"
+    "  N runs each on the plain and the slow disk (default 6) of N contrast steps (default 100),\n"
+    "  and 2N starts of the panel, with the store in a scratch folder under DIR\n"
+    "  (default $HOME/.config).";
 
 [[noreturn]] void fail(const std::string &what)
 {
@@ -112,7 +113,8 @@ StepRun stepRun(const std::string &self, const std::string &dir, long long steps
     std::map<std::string, std::string> environment;
     if (!preload.empty())
         environment = {{"LD_PRELOAD", preload}, {"VELOXA_SLOW_FSYNC_COUNT_FILE", counted}};
-    const pid_t pid = spawn({self, "--child", "steps", "--dir", dir, "--steps", std::to_string(steps)}, environment, log);
+    const pid_t pid =
+        spawn({self, "--child", "steps", "--dir", dir, "--steps", std::to_string(steps)}, environment, log);
     int status = 0;
     ::waitpid(pid, &status, 0);
     const std::string output = readAll(log);
@@ -189,14 +191,15 @@ int main(int argc, char **argv)
     report.addSummary("contrast step in the window, plain disk (median of a run)", ps, "ms");
     report.addSummary("contrast step p99, slow disk", summarize(slowP99), "ms");
     report.addSummary("contrast step p99, plain disk", summarize(plainP99), "ms");
-    report.addSummary("start -> contrast datagram, slow disk", sst, "ms", "<= " + fixed(kStartGoalRatio, 1) + " x plain",
-                      ratioText(sst.median, pst.median),
+    report.addSummary("start -> contrast datagram, slow disk", sst, "ms",
+                      "<= " + fixed(kStartGoalRatio, 1) + " x plain", ratioText(sst.median, pst.median),
                       verdict(pst.median > 0 && sst.median <= kStartGoalRatio * pst.median));
     report.addSummary("start -> contrast datagram, plain disk", pst, "ms");
     report.addSummary("writer until the steps are on the disk, slow disk", summarize(slowFlush), "ms");
     report.addSummary("writer until the steps are on the disk, plain disk", summarize(plainFlush), "ms");
     report.addValue("fsync/fdatasync calls slowed, all slow contrast runs", double(slowCalls), "calls");
-    report.note("runs alternate between the disks; each contrast run is a fresh process with a fresh store under " + dir);
+    report.note("runs alternate between the disks; each contrast run is a fresh process with a fresh store under "
+                + dir);
     report.note("the window's time per step: the key event, the slider's change handling, the hand-over to the store's "
                 "writer thread and the send; the writer's time is the second pair of rows");
     return report.finish(options.text("csv-dir")) ? 0 : 1;

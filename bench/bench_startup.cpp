@@ -9,8 +9,8 @@
 // from a real FormMain here), sending one datagram right after show(). Panel
 // and floor starts alternate, so both see the same machine.
 
-#include "support.h"
 #include "panel_widgets.h"
+#include "support.h"
 
 #include "core/link/datagrams.h"
 #include "core/settings/queued_store.h"
@@ -50,8 +50,9 @@ double storeWorkMs()
     seedAddressOnly(scratch.path() + "/config", "127.0.0.1");
     settings::QueuedStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
     namespace n = settings::names;
-    const QString reads[] = {n::Left,      n::Top,         n::DisplayContrast, n::Gain,     n::Polarity,    n::Frequency,
-                             n::SystemClock, n::IpAddress, n::RampRate,        n::RampStep, n::RampStopFreq};
+    const QString reads[] = {n::Left,     n::Top,       n::DisplayContrast, n::Gain,
+                             n::Polarity, n::Frequency, n::SystemClock,     n::IpAddress,
+                             n::RampRate, n::RampStep,  n::RampStopFreq};
     const std::int64_t start = monotonicNs();
     for (const QString &name : reads)
         store.read(name);
@@ -64,12 +65,10 @@ double storeWorkMs()
 
 int main(int argc, char **argv)
 {
-    const Options options(argc, argv,
-                          {{"runs", "10"},
-                           {"gui", VELOXA_GUI_PATH},
-                           {"floor", VELOXA_FLOOR_APP_PATH},
-                           {"csv-dir", VELOXA_BENCH_RESULTS}},
-                          kUsage);
+    const Options options(
+        argc, argv,
+        {{"runs", "10"}, {"gui", VELOXA_GUI_PATH}, {"floor", VELOXA_FLOOR_APP_PATH}, {"csv-dir", VELOXA_BENCH_RESULTS}},
+        kUsage);
     requireIsolatedLoopback("bench_startup");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -113,9 +112,8 @@ int main(int argc, char **argv)
     const Summary f = summarize(floor);
     const double ratio = f.median > 0 ? p.median / f.median : 0;
     Report report("startup", "process start -> first (contrast) datagram at 127.0.0.1:37829");
-    report.addSummary("veloxa2-gui start -> contrast datagram", p, "ms",
-                      "<= " + fixed(kGoalRatio, 1) + " x floor", ratioText(p.median, f.median),
-                      verdict(f.median > 0 && ratio <= kGoalRatio));
+    report.addSummary("veloxa2-gui start -> contrast datagram", p, "ms", "<= " + fixed(kGoalRatio, 1) + " x floor",
+                      ratioText(p.median, f.median), verdict(f.median > 0 && ratio <= kGoalRatio));
     report.addSummary("floor_app start -> its datagram", f, "ms");
     report.addSummary("store work before the contrast datagram", summarize(store), "ms");
     report.note("floor_app builds " + counts.text() + " (counted in FormMain), Fusion style, offscreen");

@@ -29,7 +29,7 @@
 
 int main(int argc, char *argv[])
 {
-    std::map<std::string, int> counts = {{"frames", 10}, {"boxes", 7},  {"labels", 5}, {"buttons", 11},
+    std::map<std::string, int> counts = {{"frames", 10}, {"boxes", 7},   {"labels", 5},  {"buttons", 11},
                                          {"radios", 4},  {"sliders", 2}, {"port", 37829}};
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strncmp(argv[i], "--", 2) != 0 || !counts.count(argv[i] + 2)) {

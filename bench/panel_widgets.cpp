@@ -1,9 +1,9 @@
 #include "panel_widgets.h"
 
-#include "gui/app/form_main.h"
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
+#include "gui/app/form_main.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -16,9 +16,9 @@ namespace veloxa::bench {
 
 std::vector<std::string> WidgetCounts::floorArguments() const
 {
-    return {"--frames",  std::to_string(frames),  "--boxes",   std::to_string(boxes),
-            "--labels",  std::to_string(labels),  "--buttons", std::to_string(buttons),
-            "--radios",  std::to_string(radios),  "--sliders", std::to_string(sliders)};
+    return {"--frames", std::to_string(frames), "--boxes",   std::to_string(boxes),
+            "--labels", std::to_string(labels), "--buttons", std::to_string(buttons),
+            "--radios", std::to_string(radios), "--sliders", std::to_string(sliders)};
 }
 
 std::string WidgetCounts::text() const

@@ -11,13 +11,13 @@
 namespace veloxa::bench {
 
 struct WidgetCounts {
-    int frames = 0;  // QGroupBox
-    int boxes = 0;   // QLineEdit (the panel's text boxes)
-    int labels = 0;  // QLabel
+    int frames = 0; // QGroupBox
+    int boxes = 0; // QLineEdit (the panel's text boxes)
+    int labels = 0; // QLabel
     int buttons = 0; // QPushButton
-    int radios = 0;  // QRadioButton
+    int radios = 0; // QRadioButton
     int sliders = 0; // QSlider
-    int others = 0;  // any other widget below the window
+    int others = 0; // any other widget below the window
 
     int total() const { return frames + boxes + labels + buttons + radios + sliders + others; }
     // floor_app's arguments for the same numbers.

@@ -112,9 +112,18 @@ long long Options::number(const std::string &name) const
     return v;
 }
 
-std::int64_t realtimeNs() { return clockNs(CLOCK_REALTIME); }
-std::int64_t monotonicNs() { return clockNs(CLOCK_MONOTONIC); }
-std::int64_t threadCpuNs() { return clockNs(CLOCK_THREAD_CPUTIME_ID); }
+std::int64_t realtimeNs()
+{
+    return clockNs(CLOCK_REALTIME);
+}
+std::int64_t monotonicNs()
+{
+    return clockNs(CLOCK_MONOTONIC);
+}
+std::int64_t threadCpuNs()
+{
+    return clockNs(CLOCK_THREAD_CPUTIME_ID);
+}
 
 // --- Receiver ----------------------------------------------------------------
 
@@ -222,8 +231,7 @@ Sender::~Sender()
 bool Sender::sendTo(std::uint16_t port, const void *data, std::size_t size)
 {
     const sockaddr_in address = loopback(port);
-    return ::sendto(m_fd, data, size, 0, reinterpret_cast<const sockaddr *>(&address), sizeof address)
-        == ssize_t(size);
+    return ::sendto(m_fd, data, size, 0, reinterpret_cast<const sockaddr *>(&address), sizeof address) == ssize_t(size);
 }
 
 // --- Figures -----------------------------------------------------------------
@@ -294,8 +302,8 @@ Report::Report(std::string benchmark, std::string title)
 {
 }
 
-void Report::addSummary(const std::string &measure, const Summary &s, const std::string &unit,
-                        const std::string &goal, const std::string &ratio, const std::string &verdictText)
+void Report::addSummary(const std::string &measure, const Summary &s, const std::string &unit, const std::string &goal,
+                        const std::string &ratio, const std::string &verdictText)
 {
     Row row;
     row.measure = measure;
@@ -332,7 +340,7 @@ void Report::note(const std::string &line)
 
 bool Report::finish(const std::string &csvDir) const
 {
-    const std::vector<std::string> headers = {"measure", "n",    "median", "p99",      "min",
+    const std::vector<std::string> headers = {"measure", "n",    "median", "p99",     "min",
                                               "max",     "unit", "goal",   "x floor", "goal met"};
     std::vector<std::vector<std::string>> cells;
     for (const Row &r : m_rows)
@@ -369,9 +377,8 @@ bool Report::finish(const std::string &csvDir) const
     std::ofstream csv(path, std::ios::trunc);
     csv << "measure,samples,median,p99,min,max,unit,goal,ratio_to_floor,goal_met\n";
     for (const Row &r : m_rows)
-        csv << csvCell(r.measure) << ',' << r.samples << ',' << r.median << ',' << r.p99 << ',' << r.min << ','
-            << r.max << ',' << csvCell(r.unit) << ',' << csvCell(r.goal) << ',' << r.ratio << ',' << r.verdict
-            << '\n';
+        csv << csvCell(r.measure) << ',' << r.samples << ',' << r.median << ',' << r.p99 << ',' << r.min << ',' << r.max
+            << ',' << csvCell(r.unit) << ',' << csvCell(r.goal) << ',' << r.ratio << ',' << r.verdict << '\n';
     for (const auto &n : m_notes)
         csv << "# " << n << '\n';
     csv.close();

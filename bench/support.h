@@ -40,12 +40,15 @@ std::int64_t monotonicNs();
 // CPU time (user + system) of the calling thread, in nanoseconds.
 std::int64_t threadCpuNs();
 
-inline double nsToMs(std::int64_t ns) { return double(ns) / 1e6; }
+inline double nsToMs(std::int64_t ns)
+{
+    return double(ns) / 1e6;
+}
 
 struct Arrival {
     std::vector<std::uint8_t> bytes;
     std::int64_t kernelNs = 0; // when the datagram reached the socket (CLOCK_REALTIME)
-    std::int64_t seenNs = 0;   // when recvmsg returned it here (CLOCK_REALTIME)
+    std::int64_t seenNs = 0; // when recvmsg returned it here (CLOCK_REALTIME)
 };
 
 // A UDP socket on 127.0.0.1, non-blocking, read with poll and recvmsg, with
@@ -125,7 +128,10 @@ private:
 
 std::string fixed(double value, int decimals);
 std::string ratioText(double value, double floor); // "3.21" or "n/a" when the floor is 0
-inline const char *verdict(bool met) { return met ? "met" : "MISSED"; }
+inline const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
 
 // The process's VmRSS / VmHWM in KiB (from /proc/<pid>/status); -1 when unknown.
 long statusKiB(pid_t pid, const char *field);

@@ -18,8 +18,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (icon.width() != 32 || icon.height() != 32) {
-        std::fprintf(stderr, "veloxa2-xpm-to-png: %s is %dx%d, the icon is installed as 32x32\n", argv[1],
-                     icon.width(), icon.height());
+        std::fprintf(stderr, "veloxa2-xpm-to-png: %s is %dx%d, the icon is installed as 32x32\n", argv[1], icon.width(),
+                     icon.height());
         return 1;
     }
     if (!icon.save(QString::fromLocal8Bit(argv[2]), "PNG")) {

@@ -188,7 +188,8 @@ void TestChannel::sendArrivesIntact_data()
     QTest::newRow("frequency") << *link::frequencyCommand(52999896);
     QTest::newRow("frequency all ones") << *link::frequencyCommand(4294967295.0);
     QTest::newRow("ramp start") << *link::rampStartCommand(1, 1, 64424509);
-    QTest::newRow("sequence-add ramp, 17 bytes") << link::sequenceAdd(*link::rampStartCommand(4294967295.0, 65535, 2147483648.0));
+    QTest::newRow("sequence-add ramp, 17 bytes")
+        << link::sequenceAdd(*link::rampStartCommand(4294967295.0, 65535, 2147483648.0));
     QTest::newRow("contrast") << *link::contrastCommand(80);
     QTest::newRow("gain 7") << *link::gainCommand(7);
     QTest::newRow("sequence-execute ends in 00") << link::sequenceExecuteCommand();
@@ -314,8 +315,8 @@ void TestChannel::floodDoesNotHoldTheEventLoop()
     QFETCH(bool, paced);
     QFETCH(int, handlingMicroseconds);
     constexpr int kFlood = 50000;
-    constexpr int kInFlight = 100;       // paced: datagrams let be on the way at once
-    constexpr qint64 kFlatOutMs = 500;   // flat out: at least this long
+    constexpr int kInFlight = 100; // paced: datagrams let be on the way at once
+    constexpr qint64 kFlatOutMs = 500; // flat out: at least this long
 
     Receiver receiver;
     link::UdpChannel channel;
@@ -329,8 +330,7 @@ void TestChannel::floodDoesNotHoldTheEventLoop()
         ++arrivals;
         QElapsedTimer busy;
         busy.start();
-        while (busy.nsecsElapsed() < handlingMicroseconds * 1000LL) {
-        }
+        while (busy.nsecsElapsed() < handlingMicroseconds * 1000LL) {}
     });
 
     std::atomic<int> sent{0};
@@ -403,8 +403,8 @@ void TestChannel::floodDoesNotHoldTheEventLoop()
 
     if (paced)
         QTRY_COMPARE_WITH_TIMEOUT(int(arrivals), int(sent), 5000);
-    qInfo("flood: %d sent, %d counted, %d ticks, %d with arrivals, worst gap %lld ms", int(sent), int(arrivals),
-          ticks, ticksWithArrivals, worstGap);
+    qInfo("flood: %d sent, %d counted, %d ticks, %d with arrivals, worst gap %lld ms", int(sent), int(arrivals), ticks,
+          ticksWithArrivals, worstGap);
 
     QVERIFY(sent >= kFlood);
     if (paced)

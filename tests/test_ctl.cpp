@@ -3,10 +3,10 @@
 // panel's own builders say what that must be), what it refuses, and what it
 // prints.
 
-#include "core/rules/tuning_word.h"
 #include "core/link/datagrams.h"
-#include "gui/ramp/ramp_control.h"
+#include "core/rules/tuning_word.h"
 #include "core/settings/store.h"
+#include "gui/ramp/ramp_control.h"
 #include "support/bytes.h"
 #include "support/panel_process.h"
 
@@ -76,10 +76,13 @@ QByteArray frequency(const char *mhz, const char *clock = "1000")
 QByteArray rampStart(const char *step, const char *rate, const char *stop, const char *clock = "1000")
 {
     return built(rules::buildRampStartCommand(QLatin1String(step), QLatin1String(rate), QLatin1String(stop),
-                                             QLatin1String(clock)));
+                                              QLatin1String(clock)));
 }
 
-QByteArray polarity(int index) { return built(link::polarityCommand(index)); }
+QByteArray polarity(int index)
+{
+    return built(link::polarityCommand(index));
+}
 
 } // namespace
 
@@ -87,10 +90,7 @@ class TestCtl : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(QFileInfo(QStringLiteral(VELOXA_CTL_PATH)).isExecutable(), VELOXA_CTL_PATH);
-    }
+    void initTestCase() { QVERIFY2(QFileInfo(QStringLiteral(VELOXA_CTL_PATH)).isExecutable(), VELOXA_CTL_PATH); }
 
     void sends_data()
     {
@@ -105,10 +105,8 @@ private slots:
             QTest::newRow(name) << host + commandLine << QString() << kUnitAddress << int(kDefaultPort) << expected;
         };
 
-        row("freq 12.34 then polarity -", QStringLiteral("freq 12.34 --polarity -"),
-            {frequency("12.34"), polarity(1)});
-        row("freq 12.34 then polarity +", QStringLiteral("freq 12.34 --polarity +"),
-            {frequency("12.34"), polarity(0)});
+        row("freq 12.34 then polarity -", QStringLiteral("freq 12.34 --polarity -"), {frequency("12.34"), polarity(1)});
+        row("freq 12.34 then polarity +", QStringLiteral("freq 12.34 --polarity +"), {frequency("12.34"), polarity(0)});
         row("polarity -- as the panel writes it", QStringLiteral("freq 12.34 --polarity --"),
             {frequency("12.34"), polarity(1)});
         row("freq without polarity", QStringLiteral("freq 12.34"), {frequency("12.34")});
@@ -120,8 +118,7 @@ private slots:
         row("freq 499.999999", QStringLiteral("freq 499.999999"), {frequency("499.999999")});
         row("freq at clock 500", QStringLiteral("--sysclk 500 freq 100"), {frequency("100", "500")});
         row("freq at clock 100", QStringLiteral("--sysclk=100 freq 50"), {frequency("50", "100")});
-        row("freq at a fractional clock", QStringLiteral("--sysclk 999.5 freq 499.75"),
-            {frequency("499.75", "999.5")});
+        row("freq at a fractional clock", QStringLiteral("--sysclk 999.5 freq 499.75"), {frequency("499.75", "999.5")});
         row("options after the command", QStringLiteral("freq 7 --sysclk 800"), {frequency("7", "800")});
         row("ramp", QStringLiteral("ramp --step 1 --rate 1 --stop 15"), {rampStart("1", "1", "15")});
         row("ramp then polarity -", QStringLiteral("ramp --step 1 --rate 1 --stop 15 --polarity -"),
@@ -162,8 +159,8 @@ private slots:
             << QStringLiteral("freq 12.34 --polarity -") << QStringLiteral(" 127.0.0.42 ") << kStoredUnitAddress
             << int(kDefaultPort) << QList<QByteArray>{frequency("12.34"), polarity(1)};
         QTest::newRow("--host beats the stored IP Address")
-            << host + QStringLiteral("heartbeat") << QStringLiteral("127.0.0.42") << kUnitAddress
-            << int(kDefaultPort) << QList<QByteArray>{link::heartbeatCommand()};
+            << host + QStringLiteral("heartbeat") << QStringLiteral("127.0.0.42") << kUnitAddress << int(kDefaultPort)
+            << QList<QByteArray>{link::heartbeatCommand()};
     }
 
     void sends()
@@ -292,18 +289,18 @@ private slots:
             << QStringLiteral("--dry-run freq 12.34 --polarity -")
             << QStringList{QStringLiteral("A5 00 D8 B6 28 03 | frequency FTW=52999896 (0x0328B6D8)"),
                            QStringLiteral("70 01 | polarity --")};
-        QTest::newRow("ramp")
-            << QStringLiteral("ramp --step 1 --rate 1 --stop 15 --dry-run")
-            << QStringList{QStringLiteral("AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03 | ramp-start step=1 "
-                                          "rate=1 stopFTW=64424509 (0x03D70A3D)")};
+        QTest::newRow("ramp") << QStringLiteral("ramp --step 1 --rate 1 --stop 15 --dry-run")
+                              << QStringList{QStringLiteral(
+                                     "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03 | ramp-start step=1 "
+                                     "rate=1 stopFTW=64424509 (0x03D70A3D)")};
         QTest::newRow("sequence ramp")
             << QStringLiteral("--dry-run seq add-ramp --step 4294967295 --rate 65535 --stop 500")
             << QStringList{QStringLiteral("C1 AC 00 00 FF FF FF FF 00 FF FF 00 00 00 00 00 80 | sequence-add "
                                           "ramp-start step=4294967295 rate=65535 stopFTW=2147483648 (0x80000000)")};
         QTest::newRow("gain") << QStringLiteral("--dry-run gain 7")
                               << QStringList{QStringLiteral("67 E0 | gain 7 (byte 0xe0)")};
-        QTest::newRow("sequence execute") << QStringLiteral("--dry-run seq execute")
-                                          << QStringList{QStringLiteral("C4 00 | sequence-execute")};
+        QTest::newRow("sequence execute")
+            << QStringLiteral("--dry-run seq execute") << QStringList{QStringLiteral("C4 00 | sequence-execute")};
     }
 
     void dryRun()
@@ -315,8 +312,8 @@ private slots:
         test::FakeUnit unit;
         QVERIFY(unit.bind(kUnitAddress));
 
-        const Run run = runCtl(environment, QStringList{QStringLiteral("--host"), kUnitAddress.toString()}
-                                                + words(commandLine));
+        const Run run =
+            runCtl(environment, QStringList{QStringLiteral("--host"), kUnitAddress.toString()} + words(commandLine));
         QVERIFY(run.finished);
         QCOMPARE(run.err, QString());
         QCOMPARE(run.exitCode, 0);
@@ -354,9 +351,9 @@ private slots:
             << QStringLiteral("127.1") << QStringLiteral("heartbeat") << QStringLiteral("192.168.1.133:37829");
         QTest::newRow("stored host name is no address")
             << QStringLiteral("unit.lab") << QStringLiteral("heartbeat") << QStringLiteral("192.168.1.133:37829");
-        QTest::newRow("--host beats the store") << QStringLiteral("127.0.0.42")
-                                                << QStringLiteral("--host 127.0.0.41 heartbeat")
-                                                << QStringLiteral("127.0.0.41:37829");
+        QTest::newRow("--host beats the store")
+            << QStringLiteral("127.0.0.42") << QStringLiteral("--host 127.0.0.41 heartbeat")
+            << QStringLiteral("127.0.0.41:37829");
         QTest::newRow("--port") << QString() << QStringLiteral("--port 1 heartbeat")
                                 << QStringLiteral("192.168.1.133:1");
     }
@@ -372,8 +369,8 @@ private slots:
         test::PanelEnvironment environment;
         if (!storedIp.isNull())
             environment.seed({{settings::names::IpAddress, storedIp}});
-        const Run run = runCtl(environment, QStringList{QStringLiteral("--dry-run"), QStringLiteral("--verbose")}
-                                                + words(commandLine));
+        const Run run = runCtl(
+            environment, QStringList{QStringLiteral("--dry-run"), QStringLiteral("--verbose")} + words(commandLine));
         QVERIFY(run.finished);
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = run.outLines();
@@ -390,8 +387,9 @@ private slots:
         const Run run = runCtl(environment, words(QStringLiteral("--host 127.0.0.41 --verbose polarity -")));
         QVERIFY(run.finished);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.outLines(), (QStringList{QStringLiteral("destination 127.0.0.41:37829 (--host)"),
-                                              QStringLiteral("sent to 127.0.0.41:37829: 70 01 | polarity --")}));
+        QCOMPARE(run.outLines(),
+                 (QStringList{QStringLiteral("destination 127.0.0.41:37829 (--host)"),
+                              QStringLiteral("sent to 127.0.0.41:37829: 70 01 | polarity --")}));
         QTRY_COMPARE(hexList(unit.payloads()), QStringLiteral("70 01"));
     }
 
@@ -410,8 +408,9 @@ private slots:
         QVERIFY(run.finished);
         QCOMPARE(run.err, QString());
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.outLines(), (QStringList{QStringLiteral("arrived from 127.0.0.41:37829, 3 bytes: 6F 6B A5"),
-                                              QStringLiteral("arrived from 127.0.0.41:37829, 0 bytes")}));
+        QCOMPARE(run.outLines(),
+                 (QStringList{QStringLiteral("arrived from 127.0.0.41:37829, 3 bytes: 6F 6B A5"),
+                              QStringLiteral("arrived from 127.0.0.41:37829, 0 bytes")}));
         QCOMPARE(hexList(unit.payloads()), hexList({frequency("12.34")}));
     }
 
@@ -455,17 +454,17 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QString());
         const QStringList expected{
-            QStringLiteral("freq MHZ"),      QStringLiteral("ramp --step N --rate N --stop MHZ"),
-            QStringLiteral("ramp-stop"),     QStringLiteral("polarity +|-"),
-            QStringLiteral("power on|off"),  QStringLiteral("gain 0..7"),
-            QStringLiteral("contrast 0..99"), QStringLiteral("dds-reg"),
-            QStringLiteral("heartbeat"),     QStringLiteral("seq clear"),
+            QStringLiteral("freq MHZ"),         QStringLiteral("ramp --step N --rate N --stop MHZ"),
+            QStringLiteral("ramp-stop"),        QStringLiteral("polarity +|-"),
+            QStringLiteral("power on|off"),     QStringLiteral("gain 0..7"),
+            QStringLiteral("contrast 0..99"),   QStringLiteral("dds-reg"),
+            QStringLiteral("heartbeat"),        QStringLiteral("seq clear"),
             QStringLiteral("seq add-freq MHZ"), QStringLiteral("seq add-ramp --step N --rate N --stop MHZ"),
-            QStringLiteral("seq add-wait"),  QStringLiteral("seq execute"),
-            QStringLiteral("seq restart"),   QStringLiteral("--host H"),
-            QStringLiteral("--port P"),      QStringLiteral("--sysclk MHZ"),
-            QStringLiteral("--dry-run"),     QStringLiteral("--listen SECONDS"),
-            QStringLiteral("--verbose"),     QStringLiteral("--polarity +|-"),
+            QStringLiteral("seq add-wait"),     QStringLiteral("seq execute"),
+            QStringLiteral("seq restart"),      QStringLiteral("--host H"),
+            QStringLiteral("--port P"),         QStringLiteral("--sysclk MHZ"),
+            QStringLiteral("--dry-run"),        QStringLiteral("--listen SECONDS"),
+            QStringLiteral("--verbose"),        QStringLiteral("--polarity +|-"),
             QStringLiteral("Examples:"),
         };
         for (const QString &text : expected)

@@ -98,15 +98,13 @@ void TestDatagrams::builders_data()
     addBuilt("frequency inf", frequencyCommand(kInf), nullptr);
 
     // Ramp-start command: AC 00 00, step (4), 00, rate (2), 00 00, stop tuning word (4).
-    addBuilt("ramp 1 1 64424509", rampStartCommand(1, 1, 64424509),
-             "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
+    addBuilt("ramp 1 1 64424509", rampStartCommand(1, 1, 64424509), "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
     addBuilt("ramp fields in place", rampStartCommand(0x04030201, 0x0605, 0x0A090807),
              "AC 00 00 01 02 03 04 00 05 06 00 00 07 08 09 0A");
     addBuilt("ramp largest values", rampStartCommand(4294967295.0, 65535, 4294967295.0),
              "AC 00 00 FF FF FF FF 00 FF FF 00 00 FF FF FF FF");
     addBuilt("ramp zeros", rampStartCommand(0, 0, 0), "AC 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
-    addBuilt("ramp stop 2^31", rampStartCommand(1, 1, 2147483648.0),
-             "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
+    addBuilt("ramp stop 2^31", rampStartCommand(1, 1, 2147483648.0), "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
     addBuilt("ramp fractions rounded down", rampStartCommand(2.999, 65535.9, 64424509.99),
              "AC 00 00 02 00 00 00 00 FF FF 00 00 3D 0A D7 03");
     addBuilt("ramp step 2^32", rampStartCommand(4294967296.0, 1, 1), nullptr);
@@ -346,10 +344,10 @@ void TestDatagrams::decodeFields_data()
     row("frequency 2^31", "A5 00 00 00 00 80", CommandKind::Frequency, 0x80000000u);
     row("frequency largest", "A5 00 FF FF FF FF", CommandKind::Frequency, 0xFFFFFFFFu);
     row("ramp start", "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03", CommandKind::RampStart, 0, 1, 1, 64424509);
-    row("ramp start fields", "AC 00 00 01 02 03 04 00 05 06 00 00 07 08 09 0A", CommandKind::RampStart, 0,
-        0x04030201u, 0x0605u, 0x0A090807u);
-    row("ramp start largest", "AC 00 00 FF FF FF FF 00 FF FF 00 00 FF FF FF FF", CommandKind::RampStart, 0,
-        0xFFFFFFFFu, 0xFFFFu, 0xFFFFFFFFu);
+    row("ramp start fields", "AC 00 00 01 02 03 04 00 05 06 00 00 07 08 09 0A", CommandKind::RampStart, 0, 0x04030201u,
+        0x0605u, 0x0A090807u);
+    row("ramp start largest", "AC 00 00 FF FF FF FF 00 FF FF 00 00 FF FF FF FF", CommandKind::RampStart, 0, 0xFFFFFFFFu,
+        0xFFFFu, 0xFFFFFFFFu);
     row("ramp-stop", "AB", CommandKind::RampStop);
     row("register-dump", "B0", CommandKind::RegisterDump);
     row("heartbeat", "7F", CommandKind::Heartbeat);
@@ -365,8 +363,8 @@ void TestDatagrams::decodeFields_data()
     row("contrast 255", "63 FF", CommandKind::Contrast, 0, 0, 0, 0, 255);
     row("sequence-clear", "C0", CommandKind::SequenceClear);
     row("sequence-add frequency", "C1 A5 00 D8 B6 28 03", CommandKind::SequenceAddFrequency, 52999896);
-    row("sequence-add ramp", "C1 AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03", CommandKind::SequenceAddRamp, 0,
-        1, 1, 64424509);
+    row("sequence-add ramp", "C1 AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03", CommandKind::SequenceAddRamp, 0, 1,
+        1, 64424509);
     row("sequence-add ADwin wait", "C1 A4", CommandKind::SequenceAddAdwinWait);
     row("sequence-execute", "C4 00", CommandKind::SequenceExecute);
     row("sequence-restart", "C5", CommandKind::SequenceRestart);
@@ -621,7 +619,8 @@ void TestDatagrams::encodeHandBuiltOutOfRange()
         if (value <= 1)
             QCOMPARE(hex(polarityBytes), hex(QByteArray("\x70") + static_cast<char>(value)));
         else
-            QVERIFY2(polarityBytes.isEmpty(), qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(polarityBytes)));
+            QVERIFY2(polarityBytes.isEmpty(),
+                     qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(polarityBytes)));
 
         DecodedCommand gain;
         gain.kind = CommandKind::Gain;
@@ -630,7 +629,8 @@ void TestDatagrams::encodeHandBuiltOutOfRange()
         if (value <= 7)
             QCOMPARE(hex(gainBytes), hex(QByteArray("\x67") + static_cast<char>(value * 32)));
         else
-            QVERIFY2(gainBytes.isEmpty(), qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(gainBytes)));
+            QVERIFY2(gainBytes.isEmpty(),
+                     qPrintable(QString::number(value) + QLatin1String(" gave ") + hex(gainBytes)));
     }
 }
 

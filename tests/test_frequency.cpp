@@ -1,8 +1,8 @@
 // The system clock box and the DDS frequency box, typed key by key into the
 // real window: corrections, the laser offset label and the datagrams sent.
 
-#include "core/rules/tuning_word.h"
 #include "core/link/decoder.h"
+#include "core/rules/tuning_word.h"
 #include "support/panel_harness.h"
 
 #include <QRandomGenerator>
@@ -33,10 +33,7 @@ private slots:
         harness = std::make_unique<PanelHarness>();
         harness->startAndClear();
     }
-    void cleanup()
-    {
-        harness.reset();
-    }
+    void cleanup() { harness.reset(); }
 
     void tuningWord_data()
     {
@@ -146,8 +143,10 @@ private slots:
         QCOMPARE(harness->sentHex(), sent);
 
         const std::pair<Qt::Key, Qt::KeyboardModifiers> enters[] = {
-            {Qt::Key_Return, Qt::NoModifier},    {Qt::Key_Enter, Qt::KeypadModifier},
-            {Qt::Key_Return, Qt::ShiftModifier}, {Qt::Key_Return, Qt::ControlModifier},
+            {Qt::Key_Return, Qt::NoModifier},
+            {Qt::Key_Enter, Qt::KeypadModifier},
+            {Qt::Key_Return, Qt::ShiftModifier},
+            {Qt::Key_Return, Qt::ControlModifier},
             {Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier}};
         for (const auto &[key, modifiers] : enters) {
             frequency->setFocus();
@@ -305,8 +304,8 @@ private slots:
             harness->clear();
             changes = 0;
             box->assign(text);
-            QVERIFY2(changes <= 4, qPrintable(QStringLiteral("%1 runs for '%2' at clock '%3'")
-                                                  .arg(changes).arg(text, clock)));
+            QVERIFY2(changes <= 4,
+                     qPrintable(QStringLiteral("%1 runs for '%2' at clock '%3'").arg(changes).arg(text, clock)));
             const QString settled = box->text();
             box->assign(settled);
             QVERIFY2(box->text() == settled, qPrintable(text + QLatin1String(" / ") + clock));

@@ -24,10 +24,7 @@ private slots:
         harness = std::make_unique<PanelHarness>();
         harness->startAndClear();
     }
-    void cleanup()
-    {
-        harness.reset();
-    }
+    void cleanup() { harness.reset(); }
 
     void captionRule_data()
     {

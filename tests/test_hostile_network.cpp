@@ -106,8 +106,9 @@ private slots:
 
         QList<int> sizes = {0, 1, 17, 18, 1000, 0, 1, 6, 2};
         sizes.append(kLargestDatagram);
-        Flood flood(QHostAddress(QHostAddress::LocalHost), panel.channel.localPort(),
-                    {QHostAddress(QStringLiteral("127.0.0.72")), QHostAddress(QHostAddress::LocalHost), QHostAddress()});
+        Flood flood(
+            QHostAddress(QHostAddress::LocalHost), panel.channel.localPort(),
+            {QHostAddress(QStringLiteral("127.0.0.72")), QHostAddress(QHostAddress::LocalHost), QHostAddress()});
         QVERIFY(flood.ready());
         flood.start({sizes, -1, 100, std::chrono::milliseconds(2)});
         QTRY_VERIFY(arrivals > 500);

@@ -131,8 +131,8 @@ private slots:
         first += "[Other]\n" + iniEscaped("Display Contrast") + "=9\n";
         QTest::newRow("bad values everywhere")
             << first << "127.0.0.51" << bytes("63 01") << bytes("67 00")
-            << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},     {"Polarity", "True"},
-                      {"Display Contrast", "1"}, {"Gain (CP current)", "0"}, {"Ramp Rate", "0"},
+            << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},       {"Polarity", "True"},
+                      {"Display Contrast", "1"}, {"Gain (CP current)", "0"},     {"Ramp Rate", "0"},
                       {"Ramp Stop Freq", "-20"}, {"Other/Display Contrast", "9"}}
             << QByteArrayList{iniEscaped("Ramp Step") + '=' + '3' + QByteArray(1024, 'x'), "[Other]"};
 
@@ -149,9 +149,10 @@ private slots:
         second += iniEscaped("IP Address") + "=127.0.0.52\n";
         QTest::newRow("bad values, other kinds")
             << second << "127.0.0.52" << bytes("63 00") << bytes("67 A0")
-            << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},     {"Polarity", "True"},
+            << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},   {"Polarity", "True"},
                       {"Display Contrast", "0"}, {"Gain (CP current)", "5"}, {"Ramp Rate", "3"}}
-            << QByteArrayList{iniEscaped("Ramp Stop Freq") + "=@Rect(1 2 3 4)", iniEscaped("Ramp Step") + "=@Invalid()"};
+            << QByteArrayList{iniEscaped("Ramp Stop Freq") + "=@Rect(1 2 3 4)",
+                              iniEscaped("Ramp Step") + "=@Invalid()"};
     }
 
     void hostileStoreFile()
@@ -242,8 +243,8 @@ private slots:
         const qint64 rssBefore = residentKb(panel.processId());
         QVERIFY(rssBefore > 0);
 
-        const QList<QHostAddress> sources = {QHostAddress(floodAddress),
-                                             QHostAddress(QStringLiteral("127.0.0.1")), QHostAddress()};
+        const QList<QHostAddress> sources = {QHostAddress(floodAddress), QHostAddress(QStringLiteral("127.0.0.1")),
+                                             QHostAddress()};
         Flood flood(first.senderAddress(), static_cast<quint16>(first.senderPort()), sources);
         QVERIFY(flood.ready());
 
@@ -258,8 +259,9 @@ private slots:
         flood.start({mix, 20000, 1000, std::chrono::milliseconds(80)});
         QTRY_VERIFY_WITH_TIMEOUT(flood.done(), 60000);
         QCOMPARE(flood.sent(), 20000);
-        QVERIFY2(heartbeatCount(unit) >= heartbeatsBefore + 1,
-                 qPrintable(QStringLiteral("%1 heartbeats during the flood").arg(heartbeatCount(unit) - heartbeatsBefore)));
+        QVERIFY2(
+            heartbeatCount(unit) >= heartbeatsBefore + 1,
+            qPrintable(QStringLiteral("%1 heartbeats during the flood").arg(heartbeatCount(unit) - heartbeatsBefore)));
 
         // A flood that outruns the panel's reading for three heartbeats' time:
         // the panel must still get to its timer between arrivals.
@@ -298,8 +300,9 @@ private slots:
         const qint64 allowedKb = commandLog ? 8192 : 4096;
         QVERIFY2(rssAfter - rssBefore <= allowedKb,
                  qPrintable(QStringLiteral("grew by %1 kB over the floods").arg(rssAfter - rssBefore)));
-        QVERIFY2(rssAfter - rssBetweenTorrents <= 1024,
-                 qPrintable(QStringLiteral("grew by %1 kB over the second torrent").arg(rssAfter - rssBetweenTorrents)));
+        QVERIFY2(
+            rssAfter - rssBetweenTorrents <= 1024,
+            qPrintable(QStringLiteral("grew by %1 kB over the second torrent").arg(rssAfter - rssBetweenTorrents)));
 
         // Asked to end in the middle of a torrent, it ends, politely.
         flood.start({{0, 1, 17}, -1, 10000, std::chrono::milliseconds(0)});

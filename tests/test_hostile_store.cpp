@@ -5,11 +5,11 @@
 // leave every control with a value it could hold, and the window must take
 // input afterwards.
 
-#include "gui/app/window_position.h"
+#include "core/link/udp_channel.h"
 #include "core/rules/text_numbers.h"
 #include "core/rules/tuning_word.h"
-#include "core/link/udp_channel.h"
 #include "core/settings/queued_store.h"
+#include "gui/app/window_position.h"
 #include "support/panel_harness.h"
 
 #include <QDir>
@@ -52,10 +52,10 @@ QByteArray iniFile(const Values &values, const QByteArray &section = "General")
 const Values &goodValues()
 {
     static const Values values = {
-        {settings::names::IpAddress, "127.0.0.1"},   {settings::names::Frequency, "20"},
-        {settings::names::SystemClock, "500"},       {settings::names::Polarity, "False"},
-        {settings::names::DisplayContrast, "42"},    {settings::names::Gain, "2"},
-        {settings::names::RampRate, "100"},          {settings::names::RampStep, "1000"},
+        {settings::names::IpAddress, "127.0.0.1"}, {settings::names::Frequency, "20"},
+        {settings::names::SystemClock, "500"},     {settings::names::Polarity, "False"},
+        {settings::names::DisplayContrast, "42"},  {settings::names::Gain, "2"},
+        {settings::names::RampRate, "100"},        {settings::names::RampStep, "1000"},
         {settings::names::RampStopFreq, "-30"},
     };
     return values;
@@ -102,8 +102,8 @@ QList<Hostile> hostileValues()
 QStringList allNames()
 {
     namespace n = settings::names;
-    return {n::Left, n::Top, n::IpAddress, n::Frequency, n::SystemClock, n::Polarity,
-            n::DisplayContrast, n::Gain, n::RampRate, n::RampStep, n::RampStopFreq};
+    return {n::Left, n::Top,      n::IpAddress, n::Frequency,   n::SystemClock, n::Polarity, n::DisplayContrast,
+            n::Gain, n::RampRate, n::RampStep,  n::RampStopFreq};
 }
 
 constexpr int kInitialContrast = 80;
@@ -147,8 +147,7 @@ private slots:
                 };
                 QTest::addRow("%s = %s", qPrintable(name), hostile.name)
                     << iniFile(values) << expectedNumber(n::DisplayContrast, 42, kInitialContrast, 99)
-                    << expectedNumber(n::Gain, 2, kInitialGain, 7)
-                    << (spoiled || name == n::Polarity ? 0 : 1)
+                    << expectedNumber(n::Gain, 2, kInitialGain, 7) << (spoiled || name == n::Polarity ? 0 : 1)
                     << (spoiled || name == n::IpAddress ? "192.168.1.133" : "127.0.0.1");
             }
         }
@@ -166,8 +165,8 @@ private slots:
             QByteArray garbage(4096, Qt::Uninitialized);
             for (char &c : garbage)
                 c = static_cast<char>(random.bounded(256));
-            QTest::addRow("binary garbage %d", i) << garbage << kInitialContrast << kInitialGain << 0
-                                                  << "192.168.1.133";
+            QTest::addRow("binary garbage %d", i)
+                << garbage << kInitialContrast << kInitialGain << 0 << "192.168.1.133";
         }
     }
 
@@ -209,7 +208,8 @@ private slots:
         const auto frequency = rules::whole(form.controls().txtFreq.text());
         QVERIFY2(frequency && std::fabs(*frequency) <= 500.0, qPrintable(form.controls().txtFreq.text()));
         const auto stop = rules::whole(form.controls().txtStopFreq.text());
-        QVERIFY2(stop && std::fabs(*stop) <= rules::asWritten(*clock / 2.0), qPrintable(form.controls().txtStopFreq.text()));
+        QVERIFY2(stop && std::fabs(*stop) <= rules::asWritten(*clock / 2.0),
+                 qPrintable(form.controls().txtStopFreq.text()));
         for (controls::TextBox *box : {&form.controls().txtRampRate, &form.controls().txtRampStep}) {
             const double largest = box == &form.controls().txtRampRate ? 65535.0 : 4294967295.0;
             const auto value = rules::whole(box->text());

@@ -91,10 +91,9 @@ private slots:
         QTest::newRow("gain") << *link::gainCommand(7) << QStringLiteral("67 E0 | gain 7 (byte 0xe0)");
         QTest::newRow("contrast") << *link::contrastCommand(80) << QStringLiteral("63 50 | contrast 80");
         QTest::newRow("heartbeat") << link::heartbeatCommand() << QStringLiteral("7F | heartbeat");
-        QTest::newRow("sequence-add wait") << link::sequenceAdd(link::adwinWaitCommand())
-                                           << QStringLiteral("C1 A4 | sequence-add ADwin-wait");
-        QTest::newRow("no command") << bytes("41 42")
-                                    << QStringLiteral("41 42 | not a command: unknown opcode 0x41");
+        QTest::newRow("sequence-add wait")
+            << link::sequenceAdd(link::adwinWaitCommand()) << QStringLiteral("C1 A4 | sequence-add ADwin-wait");
+        QTest::newRow("no command") << bytes("41 42") << QStringLiteral("41 42 | not a command: unknown opcode 0x41");
     }
 
     void sentDatagrams()
@@ -121,8 +120,9 @@ private slots:
         QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), 9));
         channel.close();
         QVERIFY(!channel.send(*link::contrastCommand(80)));
-        QCOMPARE(linkLines, (QStringList{QStringLiteral("not sent, no destination yet: 7F | heartbeat"),
-                                         QStringLiteral("not sent, channel closed: 63 50 | contrast 80")}));
+        QCOMPARE(linkLines,
+                 (QStringList{QStringLiteral("not sent, no destination yet: 7F | heartbeat"),
+                              QStringLiteral("not sent, channel closed: 63 50 | contrast 80")}));
     }
 
     void refusedSend()
@@ -156,8 +156,9 @@ private slots:
         unit.answer(QByteArray("ok\x7F"));
         unit.answer(QByteArray()); // an empty datagram is an arrival too
         QTRY_COMPARE(arrived.size(), 2);
-        QCOMPARE(linkLines, (QStringList{QStringLiteral("arrived from %1, 3 bytes: 6F 6B 7F").arg(unit.endpoint()),
-                                         QStringLiteral("arrived from %1, 0 bytes").arg(unit.endpoint())}));
+        QCOMPARE(linkLines,
+                 (QStringList{QStringLiteral("arrived from %1, 3 bytes: 6F 6B 7F").arg(unit.endpoint()),
+                              QStringLiteral("arrived from %1, 0 bytes").arg(unit.endpoint())}));
     }
 
     // Switched off again, the channel is silent again and still counts arrivals.

@@ -1,14 +1,13 @@
 // The heartbeat and the link display with the real UDP channel, against the
 // simulated unit on loopback: heard, re-synced, then silent.
 
+#include "core/link/udp_channel.h"
+#include "core/settings/memory_store.h"
 #include "gui/app/form_main.h"
 #include "gui/app/lifecycle.h"
 #include "gui/app/link_view.h"
-#include "core/link/udp_channel.h"
-#include "core/settings/memory_store.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
-
 
 using namespace veloxa;
 
@@ -32,8 +31,7 @@ private slots:
             while (unit.canReadLine())
                 log << QString::fromUtf8(unit.readLine()).trimmed();
         });
-        unit.start(QStringLiteral(VELOXA_SIM_PATH),
-                   {"--bind", unitAddress, "--port", "37829", "--silent-after", "3"});
+        unit.start(QStringLiteral(VELOXA_SIM_PATH), {"--bind", unitAddress, "--port", "37829", "--silent-after", "3"});
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("listening on 127.0.0.31:37829")), 10000);
 
         UnitPanel panel;

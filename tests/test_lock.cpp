@@ -17,10 +17,7 @@ private slots:
         harness = std::make_unique<test::PanelHarness>();
         harness->startAndClear();
     }
-    void cleanup()
-    {
-        harness.reset();
-    }
+    void cleanup() { harness.reset(); }
 
     void optionClicks_data()
     {

@@ -14,8 +14,8 @@
 #include <QString>
 #include <QTest>
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -60,7 +60,10 @@ QByteArray printable(std::string_view text)
     return '"' + out + '"';
 }
 
-QByteArray printable(const QByteArray &text) { return printable(view(text)); }
+QByteArray printable(const QByteArray &text)
+{
+    return printable(view(text));
+}
 
 QByteArray full(double value)
 {
@@ -291,8 +294,7 @@ void TestNumbers::leadingNumber()
     QFETCH(QByteArray, text);
     QFETCH(double, expected);
     const double actual = veloxa::numbers::leadingNumber(view(text));
-    QVERIFY2(actual == expected,
-             printable(text) + " read " + full(actual) + ", expected " + full(expected));
+    QVERIFY2(actual == expected, printable(text) + " read " + full(actual) + ", expected " + full(expected));
 }
 
 void TestNumbers::wholeNumberAccepts_data()
@@ -418,11 +420,10 @@ void TestNumbers::longDigitStrings_data()
     QTest::newRow("5000 fraction digits scaled up") << "0." + zeros + "1e5000" << 1.0 << true;
     QTest::newRow("5000 zeros") << QByteArray(5000, '0') << 0.0 << true;
     // The digits beyond the first 800 still decide the rounding.
-    QTest::newRow("exact tie after 5000 zeros") << "9007199254740993." + QByteArray(5000, '0') << 9007199254740992.0
-                                                << true;
+    QTest::newRow("exact tie after 5000 zeros")
+        << "9007199254740993." + QByteArray(5000, '0') << 9007199254740992.0 << true;
     QTest::newRow("digit 5000 breaks the tie") << "9007199254740993." + zeros + "1" << 9007199254740994.0 << true;
-    QTest::newRow("5000 digits with blanks inside") << QByteArray("1 ") + QByteArray(4998, '0') + "x"
-                                                    << kMax << false;
+    QTest::newRow("5000 digits with blanks inside") << QByteArray("1 ") + QByteArray(4998, '0') + "x" << kMax << false;
 }
 
 void TestNumbers::longDigitStrings()
@@ -633,8 +634,14 @@ std::string randomNumberText(QRandomGenerator &random)
         const char c = alphabet[random.bounded(0, static_cast<int>(sizeof alphabet) - 1)];
         switch (random.bounded(0, 3)) {
         case 0: text.insert(at, 1, c); break;
-        case 1: if (at < text.size()) text[at] = c; break;
-        default: if (at < text.size()) text.erase(at, 1); break;
+        case 1:
+            if (at < text.size())
+                text[at] = c;
+            break;
+        default:
+            if (at < text.size())
+                text.erase(at, 1);
+            break;
         }
     }
     return text;
@@ -671,7 +678,8 @@ void TestNumbers::randomTexts()
         QVERIFY2(std::isfinite(leading), shown + " read as " + full(leading));
         const double expectedLeading = referenceLeading(text);
         QVERIFY2(leading == expectedLeading,
-                 shown + " read " + full(leading) + ", strtod on the text without blanks gives " + full(expectedLeading));
+                 shown + " read " + full(leading) + ", strtod on the text without blanks gives "
+                     + full(expectedLeading));
 
         const std::optional<double> whole = wholeNumber(text);
         if (whole) {
@@ -680,8 +688,8 @@ void TestNumbers::randomTexts()
                      shown + ": whole-text reading " + full(*whole) + " differs from leading reading " + full(leading));
         }
 
-        const QRegularExpressionMatch match = wholeGrammar().match(QString::fromLatin1(text.data(),
-                                                                                         static_cast<qsizetype>(text.size())));
+        const QRegularExpressionMatch match =
+            wholeGrammar().match(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
         if (!match.hasMatch()) {
             QVERIFY2(!whole, shown + " is not a number as a whole but was read as " + full(whole.value_or(0.0)));
             continue;
@@ -695,7 +703,8 @@ void TestNumbers::randomTexts()
             QVERIFY2(!whole, shown + " overflows but was read as " + full(whole.value_or(0.0)));
         } else {
             QVERIFY2(whole.has_value(), shown + " is a number but was refused");
-            QVERIFY2(*whole == reference.value, shown + " read " + full(*whole) + ", strtod gives " + full(reference.value));
+            QVERIFY2(*whole == reference.value,
+                     shown + " read " + full(*whole) + ", strtod gives " + full(reference.value));
         }
     }
     // The comparison with strtod must have had material to work on.

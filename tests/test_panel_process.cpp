@@ -129,9 +129,8 @@ private slots:
 
         // The unit answers: contrast and gain again.
         unit.answer();
-        QTRY_VERIFY_WITH_TIMEOUT(unit.payloads().contains(bytes("67 E0")) &&
-                                     unit.payloads().lastIndexOf(bytes("67 E0")) > 1,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            unit.payloads().contains(bytes("67 E0")) && unit.payloads().lastIndexOf(bytes("67 E0")) > 1, 10000);
         const QList<QByteArray> all = unit.payloads();
         const qsizetype resync = all.lastIndexOf(bytes("63 50"));
         QVERIFY(resync > 1);

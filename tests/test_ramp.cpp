@@ -3,8 +3,8 @@
 // buttons clicked; checked by the boxes' texts, the store's write log and the
 // datagrams the recording channel saw.
 
-#include "core/rules/text_numbers.h"
 #include "core/link/decoder.h"
+#include "core/rules/text_numbers.h"
 #include "support/panel_harness.h"
 #include "support/typing.h"
 
@@ -88,8 +88,9 @@ private:
 
     QString rampTexts() const
     {
-        return h->form->controls().txtRampRate.text() + QLatin1Char('|') + h->form->controls().txtRampStep.text() + QLatin1Char('|') +
-               h->form->controls().txtStopFreq.text() + QLatin1Char('|') + h->form->controls().txtSysClk.text();
+        return h->form->controls().txtRampRate.text() + QLatin1Char('|') + h->form->controls().txtRampStep.text()
+            + QLatin1Char('|') + h->form->controls().txtStopFreq.text() + QLatin1Char('|')
+            + h->form->controls().txtSysClk.text();
     }
 
 private slots:
@@ -111,8 +112,7 @@ private slots:
         QTest::addColumn<QString>("text");
 
         const QString c1000 = QStringLiteral("1000");
-        auto row = [](const char *name, const char *which, const QString &clock, const char *typed,
-                      const char *text) {
+        auto row = [](const char *name, const char *which, const QString &clock, const char *typed, const char *text) {
             QTest::newRow(name) << QString::fromLatin1(which) << clock << QString::fromLatin1(typed)
                                 << QString::fromLatin1(text);
         };
@@ -200,8 +200,7 @@ private slots:
         QTest::newRow("stop 123") << "stop" << "123" << QStringList{"", "1", "12", "123"};
         QTest::newRow("rate -3") << "rate" << "-3" << QStringList{"-", "0", "0"};
         QTest::newRow("rate 2.7") << "rate" << "2.7" << QStringList{"2", "2.", "2", "2"};
-        QTest::newRow("rate 65536") << "rate" << "65536"
-                                    << QStringList{"6", "65", "655", "6553", "65535", "65535"};
+        QTest::newRow("rate 65536") << "rate" << "65536" << QStringList{"6", "65", "655", "6553", "65535", "65535"};
         QTest::newRow("stop 600") << "stop" << "600" << QStringList{"", "6", "60", "500", "500"};
     }
 
@@ -432,8 +431,7 @@ private slots:
         QCOMPARE(stop->text(), stopText);
         QCOMPARE(changed, changes);
         QCOMPARE(h->store.values.value(settings::names::RampStopFreq), stopText);
-        QCOMPARE(writtenNames(h->store.writes),
-                 QStringList(h->store.writes.size(), settings::names::RampStopFreq));
+        QCOMPARE(writtenNames(h->store.writes), QStringList(h->store.writes.size(), settings::names::RampStopFreq));
         QVERIFY(clock->hasFocus());
         QCOMPARE(clock->text(), clockText);
 
@@ -529,12 +527,11 @@ private slots:
         QTest::newRow("Alt+Return") << int(Qt::Key_Return) << int(Qt::AltModifier) << false;
         QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
         QTest::newRow("Enter without keypad flag") << int(Qt::Key_Enter) << int(Qt::NoModifier) << true;
-        QTest::newRow("Shift+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ShiftModifier)
-                                            << true;
-        QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ControlModifier)
-                                           << false;
-        QTest::newRow("Alt+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier)
-                                          << false;
+        QTest::newRow("Shift+keypad Enter")
+            << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ShiftModifier) << true;
+        QTest::newRow("Ctrl+keypad Enter")
+            << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ControlModifier) << false;
+        QTest::newRow("Alt+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier) << false;
     }
 
     void enterInStopBoxStartsRamp()
@@ -643,13 +640,13 @@ private slots:
                 text += anyOf(alphabet);
             return text.left(14);
         };
-        const QStringList clocks{"1000", "100", "400", "250.5", "999.9", "1e3", "0", "-0",   "-5",    "-1000",
-                                 "50",   "0.001", "1e-400", "",   "abc", "12x", "-", "1e400", " 300 ", "5000"};
+        const QStringList clocks{"1000", "100",   "400",    "250.5", "999.9", "1e3", "0", "-0",    "-5",    "-1000",
+                                 "50",   "0.001", "1e-400", "",      "abc",   "12x", "-", "1e400", " 300 ", "5000"};
 
         controls::TextBox *const clock = &h->form->controls().txtSysClk;
-        controls::TextBox *const targets[] = {&h->form->controls().txtRampRate, &h->form->controls().txtRampStep, &h->form->controls().txtStopFreq};
-        const QString names[] = {settings::names::RampRate, settings::names::RampStep,
-                                 settings::names::RampStopFreq};
+        controls::TextBox *const targets[] = {&h->form->controls().txtRampRate, &h->form->controls().txtRampStep,
+                                              &h->form->controls().txtStopFreq};
+        const QString names[] = {settings::names::RampRate, settings::names::RampStep, settings::names::RampStopFreq};
         QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStart));
 
         int changes = 0;

@@ -40,8 +40,9 @@ private slots:
         const Step cap = rules::clockCap;
         const Step lowerBound = rules::clockLowerBound;
         const auto halfOf = [](const QString &clock) {
-            return std::pair<Step, Step>{[clock](const QString &box) { return rules::aboveHalfClock(box, clock); },
-                                         [clock](const QString &box) { return rules::belowMinusHalfClock(box, clock); }};
+            return std::pair<Step, Step>{
+                [clock](const QString &box) { return rules::aboveHalfClock(box, clock); },
+                [clock](const QString &box) { return rules::belowMinusHalfClock(box, clock); }};
         };
         const auto [above1000, below1000] = halfOf(QStringLiteral("1000"));
         const auto [aboveNegative, belowNegative] = halfOf(QStringLiteral("-5"));
@@ -177,10 +178,8 @@ private slots:
         QTest::addColumn<QString>("clock");
         QTest::addColumn<QString>("command"); // "" when nothing may be sent
 
-        const auto row = [](const char *name, const char *rate, const char *step, const char *stop,
-                            const char *clock, const char *command) {
-            QTest::newRow(name) << rate << step << stop << clock << command;
-        };
+        const auto row = [](const char *name, const char *rate, const char *step, const char *stop, const char *clock,
+                            const char *command) { QTest::newRow(name) << rate << step << stop << clock << command; };
         const char *initial = "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03";
         row("initial texts", "1", "1", "15", "1000", initial);
         row("stop -15 as 15", "1", "1", "-15", "1000", initial);

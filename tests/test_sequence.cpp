@@ -34,8 +34,9 @@ private:
     // Every box the sequence reads, and the one it must not touch.
     QString boxTexts() const
     {
-        return QStringList{h->form->controls().txtFreq.text(), h->form->controls().txtSysClk.text(), h->form->controls().txtRampRate.text(),
-                           h->form->controls().txtRampStep.text(), h->form->controls().txtStopFreq.text()}
+        return QStringList{h->form->controls().txtFreq.text(), h->form->controls().txtSysClk.text(),
+                           h->form->controls().txtRampRate.text(), h->form->controls().txtRampStep.text(),
+                           h->form->controls().txtStopFreq.text()}
             .join(QLatin1Char('|'));
     }
 
@@ -69,11 +70,9 @@ private slots:
 
         QTest::newRow("clear") << "cmdSeqClear" << "" << false << bytes("C0");
         QTest::newRow("add frequency 12.34") << "cmdSeqFreq" << "" << false << bytes("C1 A5 00 D8 B6 28 03");
-        QTest::newRow("add frequency typed 12.34") << "cmdSeqFreq" << "12.34" << false
-                                                   << bytes("C1 A5 00 D8 B6 28 03");
+        QTest::newRow("add frequency typed 12.34") << "cmdSeqFreq" << "12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
         QTest::newRow("add frequency -12.34") << "cmdSeqFreq" << "-12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
-        QTest::newRow("add frequency, letters only") << "cmdSeqFreq" << "abc" << false
-                                                     << bytes("C1 A5 00 00 00 00 00");
+        QTest::newRow("add frequency, letters only") << "cmdSeqFreq" << "abc" << false << bytes("C1 A5 00 00 00 00 00");
         QTest::newRow("add frequency 500") << "cmdSeqFreq" << "500" << false << bytes("C1 A5 00 00 00 00 80");
         QTest::newRow("add frequency, polarity --") << "cmdSeqFreq" << "" << true << bytes("C1 A5 00 D8 B6 28 03");
         QTest::newRow("add ramp") << "cmdSeqRamp" << "" << false << bytes(kInitialRampEntry);
@@ -206,10 +205,16 @@ private slots:
     void anyOrderOfClicks()
     {
         const QList<QPair<const char *, const char *>> clicks{
-            {"cmdSeqExecute", "C4 00"}, {"cmdSeqRestart", "C5"}, {"cmdSeqAdwin", "C1 A4"},
-            {"cmdSeqExecute", "C4 00"}, {"cmdSeqClear", "C0"},  {"cmdSeqClear", "C0"},
-            {"cmdSeqRamp", kInitialRampEntry}, {"cmdSeqFreq", "C1 A5 00 D8 B6 28 03"},
-            {"cmdSeqAdwin", "C1 A4"},  {"cmdSeqExecute", "C4 00"},
+            {"cmdSeqExecute", "C4 00"},
+            {"cmdSeqRestart", "C5"},
+            {"cmdSeqAdwin", "C1 A4"},
+            {"cmdSeqExecute", "C4 00"},
+            {"cmdSeqClear", "C0"},
+            {"cmdSeqClear", "C0"},
+            {"cmdSeqRamp", kInitialRampEntry},
+            {"cmdSeqFreq", "C1 A5 00 D8 B6 28 03"},
+            {"cmdSeqAdwin", "C1 A4"},
+            {"cmdSeqExecute", "C4 00"},
         };
         QList<QByteArray> expected;
         for (const auto &[name, datagram] : clicks) {

@@ -57,9 +57,9 @@ class SingleCopyCrashTest : public QObject {
 private slots:
     void takeOver_data()
     {
-        QTest::addColumn<QString>("left");      // what the lock file holds before
-        QTest::addColumn<bool>("heldOpen");     // a live process holds the file (flock)
-        QTest::addColumn<int>("outcome");       // app::SingleCopy::Outcome
+        QTest::addColumn<QString>("left"); // what the lock file holds before
+        QTest::addColumn<bool>("heldOpen"); // a live process holds the file (flock)
+        QTest::addColumn<int>("outcome"); // app::SingleCopy::Outcome
 
         const int only = int(app::SingleCopy::Outcome::Only);
         const int another = int(app::SingleCopy::Outcome::AnotherRuns);
@@ -87,8 +87,9 @@ private slots:
         } else if (left == QLatin1String("unreadable")) {
             QVERIFY(writeFile(path, "not a lock\n"));
         } else if (left == QLatin1String("ended")) {
-            QVERIFY(writeFile(path, QByteArray::number(endedPid()) + "\nveloxa2-gui\n" +
-                                        QSysInfo::machineHostName().toUtf8() + '\n'));
+            QVERIFY(writeFile(path,
+                              QByteArray::number(endedPid()) + "\nveloxa2-gui\n" + QSysInfo::machineHostName().toUtf8()
+                                  + '\n'));
         } else if (left == QLatin1String("running")) {
             QVERIFY(running.tryLock(0));
         } else if (left == QLatin1String("folder")) {
@@ -168,7 +169,8 @@ private slots:
         QTest::newRow("read-only") << "ro,mode=0700" << "true" << false;
         QTest::newRow("full, no inode left") << "nr_inodes=1,mode=0700" << "true" << false;
         QTest::newRow("full, no block left")
-            << "size=8k,mode=0700" << "dd if=/dev/zero of=\"$XDG_RUNTIME_DIR/fill\" bs=4096 2>/dev/null || true" << true;
+            << "size=8k,mode=0700" << "dd if=/dev/zero of=\"$XDG_RUNTIME_DIR/fill\" bs=4096 2>/dev/null || true"
+            << true;
     }
 
     void runtimeFolderWithoutRoom()
@@ -188,7 +190,8 @@ private slots:
 
         NamespacedPanel panel;
         panel.start(environment,
-                    QStringLiteral("mount -t tmpfs -o %1 tmpfs \"$XDG_RUNTIME_DIR\"\n%2").arg(mountOptions, thenRun), {});
+                    QStringLiteral("mount -t tmpfs -o %1 tmpfs \"$XDG_RUNTIME_DIR\"\n%2").arg(mountOptions, thenRun),
+                    {});
         QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2 || panel.shell.state() == QProcess::NotRunning, 20000);
         QVERIFY2(unit.received.size() >= 2, "the panel did not start");
         QCOMPARE(unit.received.constFirst().data(), QByteArray("\x63\x50"));

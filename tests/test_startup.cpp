@@ -54,8 +54,9 @@ private slots:
         QCOMPARE(panel.channel.destinationHost, QStringLiteral("192.168.1.133"));
         QCOMPARE(panel.channel.destinationPort, 37829);
         QCOMPARE(panel.channel.destinationCalls, 1);
-        QCOMPARE(events, QStringList({"write Display Contrast (destination set, timer off)",
-                                      "write Gain (CP current) (destination set, timer off)"}));
+        QCOMPARE(events,
+                 QStringList({"write Display Contrast (destination set, timer off)",
+                              "write Gain (CP current) (destination set, timer off)"}));
         QVERIFY(panel.form->controls().tmrHB.isActive());
         QCOMPARE(panel.store.inner.values.value(settings::names::DisplayContrast), QStringLiteral("80"));
         QCOMPARE(panel.store.inner.values.value(settings::names::Gain), QStringLiteral("7"));
@@ -168,11 +169,12 @@ private slots:
         QTest::newRow("left only") << std::optional(100) << none << QPoint(100, 60);
         QTest::newRow("top only") << none << std::optional(200) << QPoint(50, 200);
         QTest::newRow("on the second screen") << std::optional(1000) << std::optional(100) << QPoint(1000, 100);
-        QTest::newRow("left past the second screen, top kept") << std::optional(1500) << std::optional(200) << QPoint(50, 200);
-        QTest::newRow("top below the screens, left kept") << std::optional(300) << std::optional(700)
-                                                          << QPoint(300, 60);
-        QTest::newRow("top below the second screen only") << std::optional(1000) << std::optional(500)
-                                                          << QPoint(1000, 60);
+        QTest::newRow("left past the second screen, top kept")
+            << std::optional(1500) << std::optional(200) << QPoint(50, 200);
+        QTest::newRow("top below the screens, left kept")
+            << std::optional(300) << std::optional(700) << QPoint(300, 60);
+        QTest::newRow("top below the second screen only")
+            << std::optional(1000) << std::optional(500) << QPoint(1000, 60);
         QTest::newRow("neither fits") << std::optional(1600) << std::optional(-40) << QPoint(50, 60);
     }
 

@@ -23,9 +23,9 @@ using Parsed = veloxa::test::QtParsed;
 
 namespace {
 
-const QStringList kAllNames = {names::Left,         names::Top,      names::IpAddress, names::Frequency,
-                               names::SystemClock,  names::Polarity, names::DisplayContrast, names::Gain,
-                               names::RampRate,     names::RampStep, names::RampStopFreq};
+const QStringList kAllNames = {names::Left,        names::Top,      names::IpAddress,       names::Frequency,
+                               names::SystemClock, names::Polarity, names::DisplayContrast, names::Gain,
+                               names::RampRate,    names::RampStep, names::RampStopFreq};
 
 QString text1024Ascii()
 {
@@ -237,8 +237,8 @@ private slots:
         QTest::newRow("invalid") << QByteArray("@Invalid()") << false << QString();
         QTest::newRow("empty") << QByteArray("") << false << QString();
         QTest::newRow("empty quoted") << QByteArray("\"\"") << false << QString();
-        QTest::newRow("byte array of 1024 bytes") << "@ByteArray(" + QByteArray(1024, 'x') + ")" << true
-                                                  << QString(1024, u'x');
+        QTest::newRow("byte array of 1024 bytes")
+            << "@ByteArray(" + QByteArray(1024, 'x') + ")" << true << QString(1024, u'x');
         QTest::newRow("byte array of 1025 bytes") << "@ByteArray(" + QByteArray(1025, 'x') + ")" << false << QString();
         // The stored text is 1024 bytes, the list's text 1025.
         QTest::newRow("list of 1025 bytes") << QByteArray(512, 'a') + ',' + QByteArray(511, 'b') << false << QString();
@@ -344,8 +344,9 @@ private slots:
                 const int type = it.value().typeId();
                 if (type != QMetaType::QString && type != QMetaType::QStringList)
                     continue;
-                const QString expected = type == QMetaType::QString ? it.value().toString()
-                                                                    : it.value().toStringList().join(QStringLiteral(", "));
+                const QString expected = type == QMetaType::QString
+                    ? it.value().toString()
+                    : it.value().toStringList().join(QStringLiteral(", "));
                 QVERIFY2(result.text == (expected.toUtf8().size() > 1024 ? QString() : expected), shown);
             }
 

@@ -7,8 +7,8 @@
 // up beside it: the lock file, and at most the one unfinished new file a kill
 // in the middle of a write leaves, which the next write removes.
 
-#include "core/settings/file_store.h"
 #include "core/settings/careful_write.h"
+#include "core/settings/file_store.h"
 #include "support/store_files.h"
 
 #include <QDir>
@@ -47,7 +47,8 @@ QByteArrayList linesBesidesContrast(const QByteArray &bytes)
 QString listing(const QString &dir)
 {
     QStringList entries;
-    const QFileInfoList infos = QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList infos =
+        QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &info : infos)
         entries << QStringLiteral("%1 (%2 bytes)").arg(info.fileName()).arg(info.size());
     return entries.join(QLatin1String(", "));
@@ -130,8 +131,7 @@ private slots:
             QSettings parsed(copy, QSettings::IniFormat);
             const QStringList keys = parsed.allKeys();
             QCOMPARE(parsed.status(), QSettings::NoError);
-            QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()),
-                     QSet<QString>(seeded.keyBegin(), seeded.keyEnd()));
+            QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()), QSet<QString>(seeded.keyBegin(), seeded.keyEnd()));
             const QString contrast = parsed.value(kContrast).toString();
             QVERIFY2(wholeContrast.match(contrast).hasMatch(), qPrintable(round + contrast));
             contrastsSeen.insert(contrast);
@@ -145,7 +145,7 @@ private slots:
             QVERIFY2(frequency.found && frequency.text == QLatin1String("12.34"), qPrintable(round));
 
             const QStringList damaged = QDir(storeDir).entryList({QStringLiteral("Veloxa.conf.damaged-*")},
-                                                                  QDir::AllEntries | QDir::Hidden | QDir::System);
+                                                                 QDir::AllEntries | QDir::Hidden | QDir::System);
             QVERIFY2(damaged.isEmpty(), qPrintable(round + damaged.join(u' ')));
             // Beside the file: its lock, and at most the new file this kill
             // cut off (the previous one's was removed by this run's writes).
@@ -160,8 +160,8 @@ private slots:
         }
 
         // The kills met the sweep at different steps, not always before it began.
-        QVERIFY2(contrastsSeen.size() >= 5, qPrintable(QStringList(contrastsSeen.cbegin(),
-                                                                           contrastsSeen.cend()).join(u' ')));
+        QVERIFY2(contrastsSeen.size() >= 5,
+                 qPrintable(QStringList(contrastsSeen.cbegin(), contrastsSeen.cend()).join(u' ')));
         // One more write, as the next start makes: then only the file and its
         // lock are left.
         QVERIFY(settings::FileStore(storePath).write(kContrast, QStringLiteral("50")));

@@ -29,9 +29,12 @@ const QString kDefaultUnit = QStringLiteral("192.168.1.133");
 // default, and contrast and gain other than their initial states.
 QMap<QString, QString> seededValues(const QString &unit)
 {
-    return {{QStringLiteral("IP Address"), unit},       {QStringLiteral("Display Contrast"), QStringLiteral("42")},
-            {QStringLiteral("Gain (CP current)"), QStringLiteral("2")}, {QStringLiteral("Frequency"), QStringLiteral("20")},
-            {QStringLiteral("System Clock"), QStringLiteral("500")},   {QStringLiteral("Polarity"), QStringLiteral("False")}};
+    return {{QStringLiteral("IP Address"), unit},
+            {QStringLiteral("Display Contrast"), QStringLiteral("42")},
+            {QStringLiteral("Gain (CP current)"), QStringLiteral("2")},
+            {QStringLiteral("Frequency"), QStringLiteral("20")},
+            {QStringLiteral("System Clock"), QStringLiteral("500")},
+            {QStringLiteral("Polarity"), QStringLiteral("False")}};
 }
 
 QString startHex(int contrast, int gain)
@@ -192,8 +195,9 @@ private slots:
         QCOMPARE(panel.shell.exitCode(), 0);
         QVERIFY(units.fallback.received.isEmpty());
         QCOMPARE(fileBytes(out + QStringLiteral("/after")), before);
-        QCOMPARE(QString::fromUtf8(fileBytes(out + QStringLiteral("/listing"))).split(u'\n', Qt::SkipEmptyParts),
-                 (QStringList{QStringLiteral("Veloxa.conf"), QStringLiteral("Veloxa.conf.lock"), QStringLiteral("fill")}));
+        QCOMPARE(
+            QString::fromUtf8(fileBytes(out + QStringLiteral("/listing"))).split(u'\n', Qt::SkipEmptyParts),
+            (QStringList{QStringLiteral("Veloxa.conf"), QStringLiteral("Veloxa.conf.lock"), QStringLiteral("fill")}));
         if (throughLink)
             QCOMPARE(QFileInfo(environment.storePath()).symLinkTarget(), file);
     }

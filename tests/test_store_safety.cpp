@@ -16,8 +16,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <optional>
 #include <grp.h>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -336,7 +336,7 @@ private slots:
         // store: the write fails, as on a nearly full disk. (Qt 6.4's
         // QSettings renamed the short file into place and reported success.)
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old {};
+        rlimit old{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
         rlimit limited = old;
         limited.rlim_cur = 512;
@@ -386,7 +386,6 @@ private slots:
         QCOMPARE(fileBytes(oldName), before);
         QCOMPARE(FileStore(storePath()).read(names::Gain).text, QStringLiteral("7"));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestStoreSafety)

@@ -89,7 +89,7 @@ private slots:
         // Another program rewrites the file in place: it is seen cut off, in
         // the middle of a line (which does not parse) or after a whole line
         // (which does, and lacks the rest).
-        QTest::addColumn<int>("cutAfter");    // bytes of the whole text seen first
+        QTest::addColumn<int>("cutAfter"); // bytes of the whole text seen first
         QTest::addColumn<int>("finishAfterMs"); // when the program is done; -1: it never is
         const QByteArray whole = wholeInFlux();
         const int midLine = int(whole.indexOf("IP%20") + 5);
@@ -193,7 +193,6 @@ private slots:
         QCOMPARE(file.read(names::DisplayContrast).text, QStringLiteral("99"));
         QCOMPARE(file.read(names::Gain).text, QStringLiteral("7"));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestStoreWriters)

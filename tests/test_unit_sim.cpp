@@ -10,9 +10,9 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <memory>
 #include <signal.h>
 #include <sys/types.h>
-#include <memory>
 
 using namespace veloxa;
 using veloxa::test::bytes;
@@ -164,8 +164,8 @@ void TestUnitSim::logsAndAnswersEveryCommand_data()
     QTest::addColumn<QString>("line");
 
     QTest::newRow("frequency") << *link::frequencyCommand(52999896) << "frequency FTW=52999896 (0x0328B6D8)";
-    QTest::newRow("frequency, largest word") << *link::frequencyCommand(4294967295.0)
-                                             << "frequency FTW=4294967295 (0xFFFFFFFF)";
+    QTest::newRow("frequency, largest word")
+        << *link::frequencyCommand(4294967295.0) << "frequency FTW=4294967295 (0xFFFFFFFF)";
     QTest::newRow("ramp start") << *link::rampStartCommand(1, 1, 64424509)
                                 << "ramp-start step=1 rate=1 stopFTW=64424509 (0x03D70A3D)";
     QTest::newRow("ramp start, largest fields")
@@ -182,12 +182,12 @@ void TestUnitSim::logsAndAnswersEveryCommand_data()
     QTest::newRow("gain 7") << *link::gainCommand(7) << "gain 7 (byte 0xe0)";
     QTest::newRow("contrast 80") << *link::contrastCommand(80) << "contrast 80";
     QTest::newRow("sequence clear") << link::sequenceClearCommand() << "sequence-clear";
-    QTest::newRow("sequence-add frequency") << link::sequenceAdd(*link::frequencyCommand(52999896))
-                                            << "sequence-add frequency FTW=52999896 (0x0328B6D8)";
+    QTest::newRow("sequence-add frequency")
+        << link::sequenceAdd(*link::frequencyCommand(52999896)) << "sequence-add frequency FTW=52999896 (0x0328B6D8)";
     QTest::newRow("sequence-add ramp") << link::sequenceAdd(*link::rampStartCommand(1, 1, 64424509))
                                        << "sequence-add ramp-start step=1 rate=1 stopFTW=64424509 (0x03D70A3D)";
-    QTest::newRow("sequence-add ADwin wait") << link::sequenceAdd(link::adwinWaitCommand())
-                                             << "sequence-add ADwin-wait";
+    QTest::newRow("sequence-add ADwin wait")
+        << link::sequenceAdd(link::adwinWaitCommand()) << "sequence-add ADwin-wait";
     QTest::newRow("sequence execute") << link::sequenceExecuteCommand() << "sequence-execute";
     QTest::newRow("sequence restart") << link::sequenceRestartCommand() << "sequence-restart";
 }
@@ -224,8 +224,8 @@ void TestUnitSim::reportsAndAnswersMalformedDatagrams_data()
     QTest::newRow("gain off the steps") << bytes("67 50") << "gain command: byte 0x50 is not a multiple of 0x20";
     QTest::newRow("ADwin wait alone") << bytes("A4") << "ADwin-wait command outside the sequence-add prefix";
     QTest::newRow("bare sequence-add") << bytes("C1") << "sequence-add prefix without a command";
-    QTest::newRow("sequence-add heartbeat") << bytes("C1 7F")
-                                            << "sequence-add prefix before opcode 0x7f, which cannot be added";
+    QTest::newRow("sequence-add heartbeat")
+        << bytes("C1 7F") << "sequence-add prefix before opcode 0x7f, which cannot be added";
     QTest::newRow("long datagram") << QByteArray(2000, '\xFF') << "unknown opcode 0xff";
 }
 
@@ -239,7 +239,8 @@ void TestUnitSim::reportsAndAnswersMalformedDatagrams()
     Panel panel;
 
     QVERIFY(panel.send(datagram, sim.port()));
-    const QString line = QStringLiteral("malformed from 127.0.0.1:%1: %2 [%3]").arg(panel.port()).arg(why, hex(datagram));
+    const QString line =
+        QStringLiteral("malformed from 127.0.0.1:%1: %2 [%3]").arg(panel.port()).arg(why, hex(datagram));
     QVERIFY2(sim.waitForLine(line), qPrintable(sim.output()));
     const QNetworkDatagram answer = panel.answer();
     QVERIFY2(answer.isValid(), "no answer");
@@ -292,12 +293,13 @@ void TestUnitSim::keepsTheStateTheCommandsImply()
     QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process().exitCode(), 0);
     QCOMPARE(sim.lines().size(), 1 + session.size() + 1);
-    QCOMPARE(sim.lines().last(),
-             QStringLiteral("state: frequency FTW=64424509 (0x03D70A3D) | polarity -- | power off | gain 3 (byte 0x60) | "
-                            "contrast 80 | ramp running step=5 rate=7 stopFTW=2147483648 (0x80000000) | "
-                            "sequence 3 [frequency FTW=1000 (0x000003E8), ADwin-wait, "
-                            "ramp-start step=10 rate=2 stopFTW=64424509 (0x03D70A3D)] executed 1 restarted 2 | "
-                            "heartbeats 2 | register-dumps 1 | malformed 1"));
+    QCOMPARE(
+        sim.lines().last(),
+        QStringLiteral("state: frequency FTW=64424509 (0x03D70A3D) | polarity -- | power off | gain 3 (byte 0x60) | "
+                       "contrast 80 | ramp running step=5 rate=7 stopFTW=2147483648 (0x80000000) | "
+                       "sequence 3 [frequency FTW=1000 (0x000003E8), ADwin-wait, "
+                       "ramp-start step=10 rate=2 stopFTW=64424509 (0x03D70A3D)] executed 1 restarted 2 | "
+                       "heartbeats 2 | register-dumps 1 | malformed 1"));
 }
 
 void TestUnitSim::printsStateAfterEachDatagramWhenVerbose()
@@ -312,7 +314,8 @@ void TestUnitSim::printsStateAfterEachDatagramWhenVerbose()
         QString inState; // a part the state line after it must hold
     };
     const QList<Step> steps{
-        {*link::rampStartCommand(1, 1, 64424509), QStringLiteral("ramp-start step=1 rate=1 stopFTW=64424509 (0x03D70A3D)"),
+        {*link::rampStartCommand(1, 1, 64424509),
+         QStringLiteral("ramp-start step=1 rate=1 stopFTW=64424509 (0x03D70A3D)"),
          QStringLiteral("| ramp running step=1 rate=1 stopFTW=64424509 (0x03D70A3D) |")},
         {link::rampStopCommand(), QStringLiteral("ramp-stop"),
          QStringLiteral("| ramp stopped step=1 rate=1 stopFTW=64424509 (0x03D70A3D) |")},

@@ -77,7 +77,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<Away>("away");
-        QTest::addColumn<QString>("after");     // the box's text once the focus went away (and back)
+        QTest::addColumn<QString>("after"); // the box's text once the focus went away (and back)
         QTest::addColumn<QString>("thenTyped"); // typed into the box afterwards, when it still has the focus
         QTest::addColumn<QString>("finally");
 
@@ -106,12 +106,8 @@ private slots:
         h->clear();
 
         switch (away) {
-        case Away::Tab:
-            QTest::keyClick(textBox, Qt::Key_Tab);
-            break;
-        case Away::Backtab:
-            QTest::keyClick(textBox, Qt::Key_Backtab);
-            break;
+        case Away::Tab: QTest::keyClick(textBox, Qt::Key_Tab); break;
+        case Away::Backtab: QTest::keyClick(textBox, Qt::Key_Backtab); break;
         case Away::ClickUpdate: {
             PanelHarness::click(&h->form->controls().cmdUpdateFreq);
             if (textBox != &h->form->controls().txtSysClk)
@@ -188,16 +184,13 @@ private slots:
         QTest::addColumn<QString>("sent");
 
         QTest::newRow("Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << false << "AB";
-        QTest::newRow("keypad Enter") << "cmdDdsReg" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false
-                                      << "B0";
+        QTest::newRow("keypad Enter") << "cmdDdsReg" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false << "B0";
         QTest::newRow("Shift+Return") << "cmdSeqExecute" << int(Qt::Key_Return) << int(Qt::ShiftModifier) << false
                                       << "C4 00";
-        QTest::newRow("Ctrl+Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false
-                                     << "";
-        QTest::newRow("Alt+keypad Enter") << "cmdRampStop" << int(Qt::Key_Enter)
-                                          << int(Qt::KeypadModifier | Qt::AltModifier) << false << "";
-        QTest::newRow("held key repeats") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << true
-                                          << "";
+        QTest::newRow("Ctrl+Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false << "";
+        QTest::newRow("Alt+keypad Enter")
+            << "cmdRampStop" << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier) << false << "";
+        QTest::newRow("held key repeats") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << true << "";
         QTest::newRow("Space as before") << "cmdSeqRestart" << int(Qt::Key_Space) << int(Qt::NoModifier) << false
                                          << "C5";
     }

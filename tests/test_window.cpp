@@ -44,10 +44,7 @@ private:
 
 private slots:
     void init() { harness = std::make_unique<test::PanelHarness>(); }
-    void cleanup()
-    {
-        harness.reset();
-    }
+    void cleanup() { harness.reset(); }
 
     void controls_data()
     {
@@ -63,8 +60,8 @@ private slots:
         const QString polarityHint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
         auto row = [](const char *name, const char *kind, const QString &container, const QString &text,
                       const QString &hint, bool enabled = true, int limit = 0) {
-            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << container << text
-                                << hint << enabled << limit;
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << container << text << hint
+                                << enabled << limit;
         };
         row("txtIP", "TextBox", "IP Address", "192.168.1.133", "The unit's IP address");
         row("txtPort", "TextBox", "Port", "37829", none, false);
@@ -138,7 +135,8 @@ private slots:
             QSlider *slider;
             int minimum, maximum, value, singleStep, pageStep, tick;
         };
-        for (const Range &r : {Range{&form.controls().sldGain, 0, 7, 7, 1, 1, 1}, Range{&form.controls().sldContrast, 0, 99, 80, 1, 5, 10}}) {
+        for (const Range &r : {Range{&form.controls().sldGain, 0, 7, 7, 1, 1, 1},
+                               Range{&form.controls().sldContrast, 0, 99, 80, 1, 5, 10}}) {
             QCOMPARE(r.slider->minimum(), r.minimum);
             QCOMPARE(r.slider->maximum(), r.maximum);
             QCOMPARE(r.slider->value(), r.value);
@@ -184,8 +182,9 @@ private slots:
             QVERIFY2(inside.contains(widget->geometry()), qPrintable(widget->objectName() + textOf(widget)));
             if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
                 const int needed = button->fontMetrics().horizontalAdvance(button->text());
-                QVERIFY2(button->width() >= needed + 8,
-                         qPrintable(QStringLiteral("%1: %2 < %3 + 8").arg(button->text()).arg(button->width()).arg(needed)));
+                QVERIFY2(
+                    button->width() >= needed + 8,
+                    qPrintable(QStringLiteral("%1: %2 < %3 + 8").arg(button->text()).arg(button->width()).arg(needed)));
             }
         }
         for (QGroupBox *frame : harness->form->findChildren<QGroupBox *>())
@@ -202,11 +201,10 @@ private slots:
     {
         harness->startAndClear();
         const QStringList expected = {
-            "txtFreq",       "cmdUpdateFreq", "txtRampRate", "txtRampStep",      "txtStopFreq",
-            "cmdRampStart",  "cmdRampStop",   "cmdSeqClear", "cmdSeqFreq",       "cmdSeqRamp",
-            "cmdSeqAdwin",   "cmdSeqExecute", "cmdSeqRestart", "txtIP",          "txtSysClk",
-            "cmdHb",         "cmdDdsReg",     "sldContrast", "optDdsPower_0",    "sldGain",
-            "optDdsPolarity_0"};
+            "txtFreq",       "cmdUpdateFreq", "txtRampRate",     "txtRampStep", "txtStopFreq", "cmdRampStart",
+            "cmdRampStop",   "cmdSeqClear",   "cmdSeqFreq",      "cmdSeqRamp",  "cmdSeqAdwin", "cmdSeqExecute",
+            "cmdSeqRestart", "txtIP",         "txtSysClk",       "cmdHb",       "cmdDdsReg",   "sldContrast",
+            "optDdsPower_0", "sldGain",       "optDdsPolarity_0"};
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
 
         QStringList walked;

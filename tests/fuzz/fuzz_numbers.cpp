@@ -44,7 +44,10 @@ using namespace veloxa::numbers;
             fail(#condition, (text), (value));                                                                         \
     } while (0)
 
-bool digit(char c) { return c >= '0' && c <= '9'; }
+bool digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The longest start of `text` that is a plain decimal number: an optional
 // sign, digits with at most one point and at least one digit, and an exponent

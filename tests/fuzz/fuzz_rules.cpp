@@ -15,12 +15,12 @@
 // box the frequency command for its text and the polarity repeat, the other
 // boxes nothing.
 
-#include "gui/app/form_main.h"
-#include "core/rules/text_numbers.h"
-#include "core/rules/tuning_word.h"
 #include "core/link/decoder.h"
 #include "core/link/recording_channel.h"
+#include "core/rules/text_numbers.h"
+#include "core/rules/tuning_word.h"
 #include "core/settings/memory_store.h"
+#include "gui/app/form_main.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -48,7 +48,8 @@ struct Panel {
     settings::MemoryStore store;
     test::FakeClock clock;
     app::FormMain form{channel, store, clock};
-    std::array<controls::TextBox *, 5> boxes{&form.controls().txtFreq, &form.controls().txtSysClk, &form.controls().txtRampRate, &form.controls().txtRampStep,
+    std::array<controls::TextBox *, 5> boxes{&form.controls().txtFreq, &form.controls().txtSysClk,
+                                             &form.controls().txtRampRate, &form.controls().txtRampStep,
                                              &form.controls().txtStopFreq};
     std::array<QString, 5> defaults{QStringLiteral("12.34"), QStringLiteral("1000"), QStringLiteral("1"),
                                     QStringLiteral("1"), QStringLiteral("15")};
@@ -125,7 +126,7 @@ void checkBounds(const Panel &panel, std::size_t index)
         CHECK(*value <= 1000.0, state(panel));
         break;
     }
-    case 2:   // rate
+    case 2: // rate
     case 3: { // step
         const double largest = index == 2 ? 65535.0 : 4294967295.0;
         CHECK(leading(text) >= 0.0 && leading(text) <= largest, state(panel));
@@ -157,8 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Panel &panel = *g_panel;
     const std::uint8_t selector = data[0];
     const std::size_t clockLength = std::min<std::size_t>(data[1], size - 2);
-    const QString clockText = QString::fromUtf8(reinterpret_cast<const char *>(data + 2),
-                                                static_cast<qsizetype>(clockLength));
+    const QString clockText =
+        QString::fromUtf8(reinterpret_cast<const char *>(data + 2), static_cast<qsizetype>(clockLength));
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 2 + clockLength),
                                            static_cast<qsizetype>(size - 2 - clockLength));
     const std::size_t index = (selector & 7u) % 5;
@@ -200,9 +201,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto decoded = link::decode(datagram);
         CHECK(decoded.command.has_value(), link::hexBytes(datagram) + QLatin1String("; ") + state(panel));
         CHECK(index == 0, link::hexBytes(datagram) + QLatin1String("; ") + state(panel));
-        CHECK(decoded.command->kind == link::CommandKind::Frequency ||
-                  (decoded.command->kind == link::CommandKind::Polarity &&
-                   decoded.command->value == (polarityMinus ? 1 : 0)),
+        CHECK(decoded.command->kind == link::CommandKind::Frequency
+                  || (decoded.command->kind == link::CommandKind::Polarity
+                      && decoded.command->value == (polarityMinus ? 1 : 0)),
               link::hexBytes(datagram));
     }
     CHECK(panel.channel.sent.size() <= 2 * panel.runs[index], state(panel));
@@ -214,7 +215,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     panel.runs.fill(0);
     box->assign(settled);
     CHECK(box->text() == settled, QStringLiteral("\"%1\" became ").arg(settled) + state(panel));
-    CHECK(panel.runs[index] == 1, QStringLiteral("%1 runs for the settled text; ").arg(panel.runs[index]) + state(panel));
+    CHECK(panel.runs[index] == 1,
+          QStringLiteral("%1 runs for the settled text; ").arg(panel.runs[index]) + state(panel));
 
     // What the box holds is what goes out and what is stored.
     const QString clock = panel.form.controls().txtSysClk.text();
@@ -228,9 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         CHECK(panel.store.writes.isEmpty(), state(panel));
         break;
     }
-    case 1:
-        CHECK(panel.channel.sent.isEmpty() && panel.store.writes.isEmpty(), state(panel));
-        break;
+    case 1: CHECK(panel.channel.sent.isEmpty() && panel.store.writes.isEmpty(), state(panel)); break;
     case 2:
     case 3: {
         const QString &name = index == 2 ? settings::names::RampRate : settings::names::RampStep;

@@ -26,9 +26,9 @@ inline constexpr int kLargestDatagram = 65507;
 class Flood {
 public:
     struct Plan {
-        QList<int> sizes;           // payload sizes, taken in turn
-        int count = 0;              // datagrams in all; below 0: until stop()
-        int burst = 200;            // sent back to back ...
+        QList<int> sizes; // payload sizes, taken in turn
+        int count = 0; // datagrams in all; below 0: until stop()
+        int burst = 200; // sent back to back ...
         std::chrono::milliseconds pause{20}; // ... then this pause
     };
 

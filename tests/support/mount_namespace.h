@@ -44,7 +44,8 @@ struct NamespacedPanel {
                                    .arg(setup, launch, pidFile, after);
         shell.setProcessEnvironment(environment.processEnvironment());
         shell.setProcessChannelMode(QProcess::SeparateChannels);
-        shell.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+        shell.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script});
     }
 
     qint64 panelPid() const

@@ -5,10 +5,10 @@
 // of the tests.
 
 #include "core/link/recording_channel.h"
+#include "core/settings/memory_store.h"
 #include "gui/app/form_main.h"
 #include "gui/app/lifecycle.h"
 #include "gui/app/link_view.h"
-#include "core/settings/memory_store.h"
 #include "support/bytes.h"
 #include "support/fake_clock.h"
 #include "support/typing.h"
@@ -81,10 +81,7 @@ struct Panel {
     QString sentHex() const { return hexList(channel.sent); }
 
     // Clicks a control the way a user does; a box that had the focus loses it first.
-    static void click(QWidget *control)
-    {
-        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
-    }
+    static void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center()); }
 };
 
 using PanelHarness = Panel<>;

@@ -57,7 +57,8 @@ inline QStringList storeAndLock(const QString &file = QStringLiteral("Veloxa.con
 class HeldLock {
 public:
     explicit HeldLock(const QString &storePath)
-        : m_fd(::open(QFile::encodeName(storePath + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+        : m_fd(::open(QFile::encodeName(storePath + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                      0644))
     {
         if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0)
             release();
@@ -79,7 +80,7 @@ private:
 
 struct QtParsed {
     QSettings::Status status = QSettings::NoError;
-    QStringList keys;   // top-level keys
+    QStringList keys; // top-level keys
     QStringList groups; // sections
     QMap<QString, QVariant> values; // every key
 };

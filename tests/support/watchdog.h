@@ -16,7 +16,7 @@ inline constexpr qint64 kHeartbeatIntervalMs = 1000;
 inline constexpr qint64 kLongestHeartbeatGapMs = 2 * kHeartbeatIntervalMs;
 
 struct HeartbeatTimes {
-    QList<qint64> atMs;   // when each heartbeat came in, on the unit's clock
+    QList<qint64> atMs; // when each heartbeat came in, on the unit's clock
     qint64 longestGapMs = 0;
     qint64 gapEndsAtMs = -1; // when the heartbeat ending the longest gap came (-1: none)
 };

@@ -6,9 +6,9 @@
 //
 // Nothing is sent: the recording channel has no destination.
 
-#include "gui/app/form_main.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/queued_store.h"
+#include "gui/app/form_main.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -30,8 +30,7 @@ int main(int argc, char *argv[])
     int direction = 1;
     contrast.assign(value);
     if (!store.waitForWrites(20000) || store.read(settings::names::DisplayContrast).text != QString::number(value)) {
-        std::fprintf(stderr, "store_sweeper: the first step was not stored in %s\n",
-                     qPrintable(store.filePath()));
+        std::fprintf(stderr, "store_sweeper: the first step was not stored in %s\n", qPrintable(store.filePath()));
         return 1;
     }
     std::puts("sweeping");

@@ -107,8 +107,9 @@ constexpr const char *kPathInWow64Node = "SOFTWARE\\WOW6432Node\\KW\\Veloxa";
 
 // The eleven value names the panel uses.
 const std::vector<std::string> kValueNames = {
-    "Left", "Top", "IP Address", "Frequency", "System Clock", "Polarity",
-    "Display Contrast", "Gain (CP current)", "Ramp Rate", "Ramp Step", "Ramp Stop Freq",
+    "Left",         "Top",       "IP Address",       "Frequency",
+    "System Clock", "Polarity",  "Display Contrast", "Gain (CP current)",
+    "Ramp Rate",    "Ramp Step", "Ramp Stop Freq",
 };
 
 class Key {
@@ -249,35 +250,34 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
 {
     std::vector<TestCase> cases;
 
-    cases.push_back({"a missing key reads nothing and the first write creates it", [&store](Checks &t) {
-                         REQUIRE(t, !keyExists(kPath, KEY_WOW64_32KEY), "the key exists before the first write");
-                         for (const std::string &name : kValueNames) {
-                             const auto text = store.read(name);
-                             CHECK(t, !text, quoted(name) + " reads " + shown(text));
-                         }
-                         REQUIRE(t, !keyExists(kPath, KEY_WOW64_32KEY), "a read created the key");
-                         CHECK(t, store.write("Display Contrast", "80"), "the first write failed");
-                         REQUIRE(t, keyExists(kPath, KEY_WOW64_32KEY), "the first write did not create the key");
-                         {
-                             // A volatile key (gone after a restart) takes volatile sub-keys only.
-                             Key child;
-                             const LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KW\\Veloxa\\child", 0,
-                                                                  nullptr, REG_OPTION_NON_VOLATILE,
-                                                                  KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                                                                  child.out(), nullptr);
-                             CHECK(t, created == ERROR_SUCCESS,
-                                   "the key is not a lasting one: a lasting sub-key cannot be made, error "
-                                       + errorText(created));
-                         }
-                         CHECK(t, store.read("Display Contrast") == "80"s,
-                               "\"Display Contrast\" reads " + shown(store.read("Display Contrast")));
-                         for (const std::string &name : kValueNames) {
-                             if (name == "Display Contrast")
-                                 continue;
-                             const auto text = store.read(name);
-                             CHECK(t, !text, quoted(name) + " reads " + shown(text) + " after another value was written");
-                         }
-                     }});
+    cases.push_back(
+        {"a missing key reads nothing and the first write creates it", [&store](Checks &t) {
+             REQUIRE(t, !keyExists(kPath, KEY_WOW64_32KEY), "the key exists before the first write");
+             for (const std::string &name : kValueNames) {
+                 const auto text = store.read(name);
+                 CHECK(t, !text, quoted(name) + " reads " + shown(text));
+             }
+             REQUIRE(t, !keyExists(kPath, KEY_WOW64_32KEY), "a read created the key");
+             CHECK(t, store.write("Display Contrast", "80"), "the first write failed");
+             REQUIRE(t, keyExists(kPath, KEY_WOW64_32KEY), "the first write did not create the key");
+             {
+                 // A volatile key (gone after a restart) takes volatile sub-keys only.
+                 Key child;
+                 const LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KW\\Veloxa\\child", 0, nullptr,
+                                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                                                      nullptr, child.out(), nullptr);
+                 CHECK(t, created == ERROR_SUCCESS,
+                       "the key is not a lasting one: a lasting sub-key cannot be made, error " + errorText(created));
+             }
+             CHECK(t, store.read("Display Contrast") == "80"s,
+                   "\"Display Contrast\" reads " + shown(store.read("Display Contrast")));
+             for (const std::string &name : kValueNames) {
+                 if (name == "Display Contrast")
+                     continue;
+                 const auto text = store.read(name);
+                 CHECK(t, !text, quoted(name) + " reads " + shown(text) + " after another value was written");
+             }
+         }});
 
     // Written texts: read back as written, stored as REG_SZ holding exactly
     // the text's bytes, whatever follows the text in the caller's memory.
@@ -299,40 +299,40 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
         for (const char after : {'\0', '9'}) {
             const std::string label = "writes " + row.label + " with " + (after ? "a digit" : "a zero byte")
                 + " after it in memory as exactly its bytes, and reads it back";
-            cases.push_back({label, [&store, row, after](Checks &t) {
-                                 std::string memory = row.text;
-                                 memory.push_back(after);
-                                 const std::string_view text(memory.data(), row.text.size());
-                                 REQUIRE(t, store.write("Frequency", text), "write failed");
-                                 const RawValue raw = rawQuery("Frequency");
-                                 REQUIRE(t, raw.result == ERROR_SUCCESS, "raw query failed: error " + errorText(raw.result));
-                                 CHECK(t, raw.type == REG_SZ, "stored as type " + std::to_string(raw.type));
-                                 CHECK(t, raw.data == row.text,
-                                       "stored " + std::to_string(raw.data.size()) + " bytes " + quoted(raw.data)
-                                           + ", expected " + std::to_string(row.text.size()) + " bytes "
-                                           + quoted(row.text));
-                                 const auto read = store.read("Frequency");
-                                 CHECK(t, read == row.text, "reads " + shown(read));
-                             }});
+            cases.push_back(
+                {label, [&store, row, after](Checks &t) {
+                     std::string memory = row.text;
+                     memory.push_back(after);
+                     const std::string_view text(memory.data(), row.text.size());
+                     REQUIRE(t, store.write("Frequency", text), "write failed");
+                     const RawValue raw = rawQuery("Frequency");
+                     REQUIRE(t, raw.result == ERROR_SUCCESS, "raw query failed: error " + errorText(raw.result));
+                     CHECK(t, raw.type == REG_SZ, "stored as type " + std::to_string(raw.type));
+                     CHECK(t, raw.data == row.text,
+                           "stored " + std::to_string(raw.data.size()) + " bytes " + quoted(raw.data) + ", expected "
+                               + std::to_string(row.text.size()) + " bytes " + quoted(row.text));
+                     const auto read = store.read("Frequency");
+                     CHECK(t, read == row.text, "reads " + shown(read));
+                 }});
         }
     }
 
-    cases.push_back({"non-ASCII text is stored as code page 1252 characters", [&store](Checks &t) {
-                         REQUIRE(t, GetACP() == 1252, "the ANSI code page is " + std::to_string(GetACP())
-                                                          + ", this case needs 1252");
-                         REQUIRE(t, store.write("IP Address", "\xE4\xF6\xFC"), "write failed");
-                         Key key;
-                         REQUIRE(t, openKey(key, kPath, KEY_QUERY_VALUE | KEY_WOW64_32KEY) == ERROR_SUCCESS,
-                                 "cannot open the key");
-                         wchar_t wide[8] = {};
-                         DWORD length = sizeof wide;
-                         DWORD type = REG_NONE;
-                         const LONG result = RegQueryValueExW(key.get(), L"IP Address", nullptr, &type,
-                                                              reinterpret_cast<BYTE *>(wide), &length);
-                         REQUIRE(t, result == ERROR_SUCCESS, "wide query failed: error " + errorText(result));
-                         CHECK(t, length == 3 * sizeof(wchar_t) && std::wstring_view(wide, 3) == L"\u00E4\u00F6\u00FC",
-                               "stored as " + std::to_string(length) + " bytes of UTF-16, not as U+00E4 U+00F6 U+00FC");
-                     }});
+    cases.push_back(
+        {"non-ASCII text is stored as code page 1252 characters", [&store](Checks &t) {
+             REQUIRE(t, GetACP() == 1252,
+                     "the ANSI code page is " + std::to_string(GetACP()) + ", this case needs 1252");
+             REQUIRE(t, store.write("IP Address", "\xE4\xF6\xFC"), "write failed");
+             Key key;
+             REQUIRE(t, openKey(key, kPath, KEY_QUERY_VALUE | KEY_WOW64_32KEY) == ERROR_SUCCESS, "cannot open the key");
+             wchar_t wide[8] = {};
+             DWORD length = sizeof wide;
+             DWORD type = REG_NONE;
+             const LONG result =
+                 RegQueryValueExW(key.get(), L"IP Address", nullptr, &type, reinterpret_cast<BYTE *>(wide), &length);
+             REQUIRE(t, result == ERROR_SUCCESS, "wide query failed: error " + errorText(result));
+             CHECK(t, length == 3 * sizeof(wchar_t) && std::wstring_view(wide, 3) == L"\u00E4\u00F6\u00FC",
+                   "stored as " + std::to_string(length) + " bytes of UTF-16, not as U+00E4 U+00F6 U+00FC");
+         }});
 
     cases.push_back({"an empty text is written with length 0 and reads as not found", [&store](Checks &t) {
                          REQUIRE(t, store.write("Ramp Stop Freq", "20"), "first write failed");
@@ -346,20 +346,20 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                          CHECK(t, !read, "reads " + shown(read));
                      }});
 
-    cases.push_back({"every value name of the panel, spaces and parentheses included, keeps its own text",
-                     [&store](Checks &t) {
-                         for (std::size_t i = 0; i < kValueNames.size(); ++i)
-                             CHECK(t, store.write(kValueNames[i], "text " + std::to_string(i)),
-                                   "writing " + quoted(kValueNames[i]) + " failed");
-                         for (std::size_t i = 0; i < kValueNames.size(); ++i) {
-                             const std::string expected = "text " + std::to_string(i);
-                             const auto read = store.read(kValueNames[i]);
-                             CHECK(t, read == expected, quoted(kValueNames[i]) + " reads " + shown(read));
-                             const RawValue raw = rawQuery(kValueNames[i]);
-                             CHECK(t, raw.result == ERROR_SUCCESS && raw.data == expected,
-                                   "no value named exactly " + quoted(kValueNames[i]) + " holds " + quoted(expected));
-                         }
-                     }});
+    cases.push_back(
+        {"every value name of the panel, spaces and parentheses included, keeps its own text", [&store](Checks &t) {
+             for (std::size_t i = 0; i < kValueNames.size(); ++i)
+                 CHECK(t, store.write(kValueNames[i], "text " + std::to_string(i)),
+                       "writing " + quoted(kValueNames[i]) + " failed");
+             for (std::size_t i = 0; i < kValueNames.size(); ++i) {
+                 const std::string expected = "text " + std::to_string(i);
+                 const auto read = store.read(kValueNames[i]);
+                 CHECK(t, read == expected, quoted(kValueNames[i]) + " reads " + shown(read));
+                 const RawValue raw = rawQuery(kValueNames[i]);
+                 CHECK(t, raw.result == ERROR_SUCCESS && raw.data == expected,
+                       "no value named exactly " + quoted(kValueNames[i]) + " holds " + quoted(expected));
+             }
+         }});
 
     // Values stored by another tool, by type and data.
     struct StoredValue {
@@ -449,8 +449,8 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
         {"full access", "D:P(A;;KA;;;WD)", true, true},
     };
     for (const Access &row : accesses) {
-        const std::string label = "with "s + row.label + " to the key the store " + (row.reads ? "reads" : "cannot read")
-            + " and " + (row.writes ? "writes" : "cannot write");
+        const std::string label = "with "s + row.label + " to the key the store "
+            + (row.reads ? "reads" : "cannot read") + " and " + (row.writes ? "writes" : "cannot write");
         cases.push_back({label, [&store, row](Checks &t) {
                              REQUIRE(t, store.write("Frequency", "12.34"), "write failed");
                              {
@@ -515,8 +515,9 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                          (void)store.read("no such value");
                          (void)store.write(std::string(20000, 'n'), "1");
                          const std::vector<HANDLE> after = probeHandles();
-                         CHECK(t, after == before, "a key handle stayed open: free handle slots before the calls"
-                                                       + shownHandles(before) + ", after them" + shownHandles(after));
+                         CHECK(t, after == before,
+                               "a key handle stayed open: free handle slots before the calls" + shownHandles(before)
+                                   + ", after them" + shownHandles(after));
                      }});
 
     return cases;
@@ -536,8 +537,8 @@ int main()
         Checks checks(testCase.name);
         for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             const LONG cleared = deleteKwTree(view);
-            checks.check(cleared == ERROR_SUCCESS, __LINE__, "cannot remove HKLM\\SOFTWARE\\KW before the case: error "
-                                                                 + errorText(cleared));
+            checks.check(cleared == ERROR_SUCCESS, __LINE__,
+                         "cannot remove HKLM\\SOFTWARE\\KW before the case: error " + errorText(cleared));
         }
         try {
             if (checks.failures() == 0)

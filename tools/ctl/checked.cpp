@@ -34,8 +34,8 @@ Checked<double> wholeNumberIn(const QString &name, const QString &text, double l
 {
     auto value = numberIn(name, text, low, high);
     if (value && !numbers::isWhole(*value))
-        return Failure{QStringLiteral("%1: %2 is not a whole number (%3)").arg(name, text.trimmed(),
-                                                                              rangeText(low, high))};
+        return Failure{
+            QStringLiteral("%1: %2 is not a whole number (%3)").arg(name, text.trimmed(), rangeText(low, high))};
     return value;
 }
 

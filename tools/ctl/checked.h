@@ -20,8 +20,14 @@ struct Failure {
 template <typename T>
 class Checked {
 public:
-    Checked(T value) : m_value(std::move(value)) {}
-    Checked(Failure failure) : m_value(std::move(failure)) {}
+    Checked(T value)
+        : m_value(std::move(value))
+    {
+    }
+    Checked(Failure failure)
+        : m_value(std::move(failure))
+    {
+    }
     explicit operator bool() const { return std::holds_alternative<T>(m_value); }
     const T &operator*() const { return std::get<T>(m_value); }
     const T *operator->() const { return &std::get<T>(m_value); }
@@ -33,8 +39,7 @@ private:
 
 // The whole text as one number in low..high, as the panel reads its boxes
 // when it sends; `unit` follows the range in the message.
-Checked<double> numberIn(const QString &name, const QString &text, double low, double high,
-                         const QString &unit = {});
+Checked<double> numberIn(const QString &name, const QString &text, double low, double high, const QString &unit = {});
 // The same, and a whole number.
 Checked<double> wholeNumberIn(const QString &name, const QString &text, double low, double high);
 // A frequency the panel's boxes would hold: at most half the system clock

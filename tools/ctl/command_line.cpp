@@ -45,7 +45,8 @@ ParseResult parseCommandLine(const QStringList &arguments)
         plan.port = static_cast<quint16>(*value);
     }
     const QString clockText = options.value(QStringLiteral("sysclk"), kDefaultClock);
-    const auto clockMHz = numberIn(QStringLiteral("--sysclk"), clockText, unit::kClockMinMHz, unit::kClockMaxMHz, QStringLiteral(" MHz"));
+    const auto clockMHz =
+        numberIn(QStringLiteral("--sysclk"), clockText, unit::kClockMinMHz, unit::kClockMaxMHz, QStringLiteral(" MHz"));
     if (!clockMHz)
         return {std::nullopt, clockMHz.error()};
     if (const auto wait = options.constFind(QStringLiteral("listen")); wait != options.constEnd()) {
@@ -77,8 +78,7 @@ DefaultHost defaultHost()
         if (const auto address = link::parseDottedQuad(stored.text.trimmed()))
             return {*address, QStringLiteral("the panel's stored IP Address")};
         return {QHostAddress(kDefaultHost),
-                QStringLiteral("the default; the panel's stored IP Address \"%1\" is no dotted quad")
-                    .arg(stored.text)};
+                QStringLiteral("the default; the panel's stored IP Address \"%1\" is no dotted quad").arg(stored.text)};
     }
     return {QHostAddress(kDefaultHost), QStringLiteral("the default; the panel has no stored IP Address")};
 }

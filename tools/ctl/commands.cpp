@@ -215,7 +215,10 @@ Checked<Datagrams> fixedCommand(const CommandBuilder &builder)
     return builder.fixed(make());
 }
 
-link::Datagram sequenceAddWait() { return link::sequenceAdd(link::adwinWaitCommand()); }
+link::Datagram sequenceAddWait()
+{
+    return link::sequenceAdd(link::adwinWaitCommand());
+}
 
 constexpr Command kCommands[] = {
     {"freq", kPolarity, [](const CommandBuilder &b) { return b.frequency(); }},

@@ -28,8 +28,14 @@ void writeText(std::FILE *stream, const QString &text)
     std::fflush(stream); // line by line: a script reading the output sees each arrival as it comes
 }
 
-void out(const QString &line) { writeText(stdout, line + QLatin1Char('\n')); }
-void err(const QString &line) { writeText(stderr, QStringLiteral("veloxa2-ctl: ") + line + QLatin1Char('\n')); }
+void out(const QString &line)
+{
+    writeText(stdout, line + QLatin1Char('\n'));
+}
+void err(const QString &line)
+{
+    writeText(stderr, QStringLiteral("veloxa2-ctl: ") + line + QLatin1Char('\n'));
+}
 
 void printArrivals(QUdpSocket &socket)
 {
@@ -86,18 +92,15 @@ int main(int argc, char *argv[])
     const ctl::Plan &plan = *parsed.plan;
 
     switch (plan.action) {
-    case ctl::Plan::Action::Help:
-        writeText(stdout, ctl::helpText());
-        return ctl::kExitOk;
+    case ctl::Plan::Action::Help: writeText(stdout, ctl::helpText()); return ctl::kExitOk;
     case ctl::Plan::Action::Version:
         out(QStringLiteral("veloxa2-ctl ") + QCoreApplication::applicationVersion());
         return ctl::kExitOk;
-    case ctl::Plan::Action::Send:
-        break;
+    case ctl::Plan::Action::Send: break;
     }
 
-    const ctl::DefaultHost host = plan.host ? ctl::DefaultHost{*plan.host, QStringLiteral("--host")}
-                                            : ctl::defaultHost();
+    const ctl::DefaultHost host =
+        plan.host ? ctl::DefaultHost{*plan.host, QStringLiteral("--host")} : ctl::defaultHost();
     if (plan.verbose)
         out(QStringLiteral("destination %1 (%2)").arg(link::endpointText(host.address, plan.port), host.origin));
 

@@ -9,9 +9,8 @@ struct KnownOption {
 };
 
 constexpr KnownOption kOptions[] = {
-    {"host", true},     {"port", true},     {"sysclk", true},    {"listen", true},
-    {"polarity", true}, {"step", true},     {"rate", true},      {"stop", true},
-    {"dry-run", false}, {"verbose", false}, {"help", false},     {"version", false},
+    {"host", true}, {"port", true}, {"sysclk", true},   {"listen", true},   {"polarity", true}, {"step", true},
+    {"rate", true}, {"stop", true}, {"dry-run", false}, {"verbose", false}, {"help", false},    {"version", false},
 };
 
 const KnownOption *findOption(const QString &name)

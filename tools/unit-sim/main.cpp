@@ -33,8 +33,14 @@ void writeLine(std::FILE *stream, const QString &line)
     std::fflush(stream); // one line at a time: a reader must see each datagram as it comes
 }
 
-void out(const QString &line) { writeLine(stdout, line); }
-void err(const QString &line) { writeLine(stderr, line); }
+void out(const QString &line)
+{
+    writeLine(stdout, line);
+}
+void err(const QString &line)
+{
+    writeLine(stderr, line);
+}
 
 #ifdef Q_OS_UNIX
 // SIGTERM and SIGINT become a byte on a socket pair, read in the event loop,
@@ -68,7 +74,10 @@ bool installQuitOnSignals(QCoreApplication &app)
 }
 #else
 // Elsewhere Ctrl+C ends the program at once; every line is already written.
-bool installQuitOnSignals(QCoreApplication &) { return true; }
+bool installQuitOnSignals(QCoreApplication &)
+{
+    return true;
+}
 #endif
 
 std::optional<QHostAddress> parseBindAddress(const QString &text)
@@ -99,10 +108,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption bindOption(QStringLiteral("bind"),
                                         QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                         QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("UDP port to listen on, 0 for any free one (default %1).")
-                                            .arg(veloxa::unit::kPort),
-                                        QStringLiteral("N"), QString::number(veloxa::unit::kPort));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("UDP port to listen on, 0 for any free one (default %1).").arg(veloxa::unit::kPort),
+        QStringLiteral("N"), QString::number(veloxa::unit::kPort));
     const QCommandLineOption silentOption(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption silentAfterOption(
         QStringLiteral("silent-after"),
@@ -123,8 +132,8 @@ int main(int argc, char *argv[])
     veloxa::sim::SimOptions options;
     const auto address = parseBindAddress(parser.value(bindOption));
     if (!address)
-        return usageError(QStringLiteral("--bind needs an IPv4 address such as 127.0.0.1, got \"%1\"")
-                              .arg(parser.value(bindOption)));
+        return usageError(
+            QStringLiteral("--bind needs an IPv4 address such as 127.0.0.1, got \"%1\"").arg(parser.value(bindOption)));
     options.address = *address;
 
     bool portOk = false;

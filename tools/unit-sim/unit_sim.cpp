@@ -13,8 +13,8 @@ QString endpoint(const QHostAddress &address, quint16 port)
     const quint32 ipv4 = address.toIPv4Address(&isIpv4);
     const QHostAddress shown = isIpv4 ? QHostAddress(ipv4) : address;
     const QString host = shown.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(shown.toString())
-                             : shown.toString();
+        ? QStringLiteral("[%1]").arg(shown.toString())
+        : shown.toString();
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
@@ -70,8 +70,8 @@ void UnitSim::handle(const QNetworkDatagram &datagram)
         m_state.noteMalformed();
         answer(datagram, QByteArrayLiteral("no") + bytes.left(1));
         line = QStringLiteral("malformed from %1: %2 [%3]")
-                   .arg(endpoint(datagram.senderAddress(), static_cast<quint16>(datagram.senderPort())),
-                        result.error, link::hexBytes(bytes));
+                   .arg(endpoint(datagram.senderAddress(), static_cast<quint16>(datagram.senderPort())), result.error,
+                        link::hexBytes(bytes));
     }
     m_out(line);
     if (m_options.verbose)

@@ -29,48 +29,24 @@ QString entry(const DecodedCommand &command)
 void UnitState::apply(const DecodedCommand &command)
 {
     switch (command.kind) {
-    case CommandKind::Frequency:
-        m_frequency = command;
-        break;
+    case CommandKind::Frequency: m_frequency = command; break;
     case CommandKind::RampStart:
         m_ramp = command;
         m_rampRunning = true;
         break;
-    case CommandKind::RampStop:
-        m_rampRunning = false;
-        break;
-    case CommandKind::RegisterDump:
-        ++m_registerDumps;
-        break;
-    case CommandKind::Heartbeat:
-        ++m_heartbeats;
-        break;
-    case CommandKind::Power:
-        m_power = command;
-        break;
-    case CommandKind::Polarity:
-        m_polarity = command;
-        break;
-    case CommandKind::Gain:
-        m_gain = command;
-        break;
-    case CommandKind::Contrast:
-        m_contrast = command;
-        break;
-    case CommandKind::SequenceClear:
-        m_sequence.clear();
-        break;
+    case CommandKind::RampStop: m_rampRunning = false; break;
+    case CommandKind::RegisterDump: ++m_registerDumps; break;
+    case CommandKind::Heartbeat: ++m_heartbeats; break;
+    case CommandKind::Power: m_power = command; break;
+    case CommandKind::Polarity: m_polarity = command; break;
+    case CommandKind::Gain: m_gain = command; break;
+    case CommandKind::Contrast: m_contrast = command; break;
+    case CommandKind::SequenceClear: m_sequence.clear(); break;
     case CommandKind::SequenceAddFrequency:
     case CommandKind::SequenceAddRamp:
-    case CommandKind::SequenceAddAdwinWait:
-        m_sequence.append(command);
-        break;
-    case CommandKind::SequenceExecute:
-        ++m_executions;
-        break;
-    case CommandKind::SequenceRestart:
-        ++m_restarts;
-        break;
+    case CommandKind::SequenceAddAdwinWait: m_sequence.append(command); break;
+    case CommandKind::SequenceExecute: ++m_executions; break;
+    case CommandKind::SequenceRestart: ++m_restarts; break;
     }
 }
 

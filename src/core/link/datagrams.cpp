@@ -73,9 +73,18 @@ std::optional<Datagram> rampStartCommand(double step, double rate, double stopFt
     return datagram;
 }
 
-Datagram rampStopCommand() { return single(opcode::RampStop); }
-Datagram registerDumpCommand() { return single(opcode::RegisterDump); }
-Datagram heartbeatCommand() { return single(opcode::Heartbeat); }
+Datagram rampStopCommand()
+{
+    return single(opcode::RampStop);
+}
+Datagram registerDumpCommand()
+{
+    return single(opcode::RegisterDump);
+}
+Datagram heartbeatCommand()
+{
+    return single(opcode::Heartbeat);
+}
 
 Datagram powerCommand(int index)
 {
@@ -103,10 +112,19 @@ std::optional<Datagram> gainCommand(int position)
     return withByte(opcode::Gain, product);
 }
 
-std::optional<Datagram> contrastCommand(int value) { return withByte(opcode::Contrast, value); }
+std::optional<Datagram> contrastCommand(int value)
+{
+    return withByte(opcode::Contrast, value);
+}
 
-Datagram sequenceClearCommand() { return single(opcode::SequenceClear); }
-Datagram adwinWaitCommand() { return single(opcode::AdwinWait); }
+Datagram sequenceClearCommand()
+{
+    return single(opcode::SequenceClear);
+}
+Datagram adwinWaitCommand()
+{
+    return single(opcode::AdwinWait);
+}
 
 Datagram sequenceExecuteCommand()
 {
@@ -115,7 +133,10 @@ Datagram sequenceExecuteCommand()
     return datagram;
 }
 
-Datagram sequenceRestartCommand() { return single(opcode::SequenceRestart); }
+Datagram sequenceRestartCommand()
+{
+    return single(opcode::SequenceRestart);
+}
 
 Datagram sequenceAdd(const Datagram &command)
 {

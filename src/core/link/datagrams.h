@@ -16,9 +16,9 @@ using Datagram = QByteArray;
 
 namespace opcode {
 constexpr std::uint8_t Heartbeat = 0x7F;
-constexpr std::uint8_t Contrast = 0x63;    // 'c'
-constexpr std::uint8_t Gain = 0x67;        // 'g'
-constexpr std::uint8_t Polarity = 0x70;    // 'p'
+constexpr std::uint8_t Contrast = 0x63; // 'c'
+constexpr std::uint8_t Gain = 0x67; // 'g'
+constexpr std::uint8_t Polarity = 0x70; // 'p'
 constexpr std::uint8_t Power = 0xA0;
 constexpr std::uint8_t AdwinWait = 0xA4;
 constexpr std::uint8_t Frequency = 0xA5;
@@ -43,9 +43,9 @@ std::optional<Datagram> rampStartCommand(double step, double rate, double stopFt
 Datagram rampStopCommand();
 Datagram registerDumpCommand();
 Datagram heartbeatCommand();
-Datagram powerCommand(int index);              // index 0 ("On") -> 0x01, any other -> 0x00
+Datagram powerCommand(int index); // index 0 ("On") -> 0x01, any other -> 0x00
 std::optional<Datagram> polarityCommand(int index); // the index itself as the byte
-std::optional<Datagram> gainCommand(int position);  // 32 x position as the byte
+std::optional<Datagram> gainCommand(int position); // 32 x position as the byte
 std::optional<Datagram> contrastCommand(int value); // the value as the byte
 Datagram sequenceClearCommand();
 Datagram adwinWaitCommand(); // only ever sent behind the sequence-add prefix

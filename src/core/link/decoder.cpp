@@ -96,13 +96,11 @@ DecodeResult decodeValue(const QByteArray &bytes, const char *name, CommandKind 
         break;
     case CommandKind::Gain:
         if (raw % 32 != 0)
-            return failure(QStringLiteral("gain command: byte 0x%1 is not a multiple of 0x20")
-                               .arg(raw, 2, 16, QLatin1Char('0')));
+            return failure(
+                QStringLiteral("gain command: byte 0x%1 is not a multiple of 0x20").arg(raw, 2, 16, QLatin1Char('0')));
         command.value = static_cast<std::uint8_t>(raw / 32);
         break;
-    default:
-        command.value = raw;
-        break;
+    default: command.value = raw; break;
     }
     return success(command);
 }
@@ -113,12 +111,9 @@ DecodeResult decodeSequenceAdd(const QByteArray &bytes)
         return failure(QStringLiteral("sequence-add prefix without a command"));
     const QByteArray inner = bytes.mid(1);
     switch (byteAt(inner, 0)) {
-    case opcode::Frequency:
-        return decodeFrequency(inner, CommandKind::SequenceAddFrequency);
-    case opcode::RampStart:
-        return decodeRampStart(inner, CommandKind::SequenceAddRamp);
-    case opcode::AdwinWait:
-        return decodeSingle(inner, "ADwin-wait command", CommandKind::SequenceAddAdwinWait);
+    case opcode::Frequency: return decodeFrequency(inner, CommandKind::SequenceAddFrequency);
+    case opcode::RampStart: return decodeRampStart(inner, CommandKind::SequenceAddRamp);
+    case opcode::AdwinWait: return decodeSingle(inner, "ADwin-wait command", CommandKind::SequenceAddAdwinWait);
     default:
         return failure(QStringLiteral("sequence-add prefix before opcode 0x%1, which cannot be added")
                            .arg(byteAt(inner, 0), 2, 16, QLatin1Char('0')));
@@ -132,39 +127,25 @@ DecodeResult decode(const QByteArray &bytes)
     if (bytes.isEmpty())
         return failure(QStringLiteral("empty datagram"));
     switch (byteAt(bytes, 0)) {
-    case opcode::Frequency:
-        return decodeFrequency(bytes, CommandKind::Frequency);
-    case opcode::RampStart:
-        return decodeRampStart(bytes, CommandKind::RampStart);
-    case opcode::RampStop:
-        return decodeSingle(bytes, "ramp-stop command", CommandKind::RampStop);
-    case opcode::RegisterDump:
-        return decodeSingle(bytes, "register-dump command", CommandKind::RegisterDump);
-    case opcode::Heartbeat:
-        return decodeSingle(bytes, "heartbeat command", CommandKind::Heartbeat);
-    case opcode::Power:
-        return decodeValue(bytes, "power command", CommandKind::Power);
-    case opcode::Polarity:
-        return decodeValue(bytes, "polarity command", CommandKind::Polarity);
-    case opcode::Gain:
-        return decodeValue(bytes, "gain command", CommandKind::Gain);
-    case opcode::Contrast:
-        return decodeValue(bytes, "contrast command", CommandKind::Contrast);
-    case opcode::SequenceClear:
-        return decodeSingle(bytes, "sequence-clear command", CommandKind::SequenceClear);
-    case opcode::SequenceAdd:
-        return decodeSequenceAdd(bytes);
+    case opcode::Frequency: return decodeFrequency(bytes, CommandKind::Frequency);
+    case opcode::RampStart: return decodeRampStart(bytes, CommandKind::RampStart);
+    case opcode::RampStop: return decodeSingle(bytes, "ramp-stop command", CommandKind::RampStop);
+    case opcode::RegisterDump: return decodeSingle(bytes, "register-dump command", CommandKind::RegisterDump);
+    case opcode::Heartbeat: return decodeSingle(bytes, "heartbeat command", CommandKind::Heartbeat);
+    case opcode::Power: return decodeValue(bytes, "power command", CommandKind::Power);
+    case opcode::Polarity: return decodeValue(bytes, "polarity command", CommandKind::Polarity);
+    case opcode::Gain: return decodeValue(bytes, "gain command", CommandKind::Gain);
+    case opcode::Contrast: return decodeValue(bytes, "contrast command", CommandKind::Contrast);
+    case opcode::SequenceClear: return decodeSingle(bytes, "sequence-clear command", CommandKind::SequenceClear);
+    case opcode::SequenceAdd: return decodeSequenceAdd(bytes);
     case opcode::SequenceExecute: {
         if (QString error = layoutError(bytes, "sequence-execute command", 2, {1}); !error.isEmpty())
             return failure(error);
         return success(DecodedCommand{CommandKind::SequenceExecute});
     }
-    case opcode::SequenceRestart:
-        return decodeSingle(bytes, "sequence-restart command", CommandKind::SequenceRestart);
-    case opcode::AdwinWait:
-        return failure(QStringLiteral("ADwin-wait command outside the sequence-add prefix"));
-    default:
-        return failure(QStringLiteral("unknown opcode 0x%1").arg(byteAt(bytes, 0), 2, 16, QLatin1Char('0')));
+    case opcode::SequenceRestart: return decodeSingle(bytes, "sequence-restart command", CommandKind::SequenceRestart);
+    case opcode::AdwinWait: return failure(QStringLiteral("ADwin-wait command outside the sequence-add prefix"));
+    default: return failure(QStringLiteral("unknown opcode 0x%1").arg(byteAt(bytes, 0), 2, 16, QLatin1Char('0')));
     }
 }
 
@@ -175,36 +156,23 @@ Datagram encode(const DecodedCommand &command)
     // has (a tuning word past 32 bits, a gain of 9); it gives the empty
     // datagram, which is no command.
     switch (command.kind) {
-    case CommandKind::Frequency:
-        return frequencyCommand(command.ftw).value_or(Datagram());
+    case CommandKind::Frequency: return frequencyCommand(command.ftw).value_or(Datagram());
     case CommandKind::RampStart:
         return rampStartCommand(command.step, command.rate, command.stopFtw).value_or(Datagram());
-    case CommandKind::RampStop:
-        return rampStopCommand();
-    case CommandKind::RegisterDump:
-        return registerDumpCommand();
-    case CommandKind::Heartbeat:
-        return heartbeatCommand();
-    case CommandKind::Power:
-        return powerCommand(command.value == 1 ? 0 : 1);
-    case CommandKind::Polarity:
-        return polarityCommand(command.value).value_or(Datagram());
-    case CommandKind::Gain:
-        return gainCommand(command.value).value_or(Datagram());
-    case CommandKind::Contrast:
-        return contrastCommand(command.value).value_or(Datagram());
-    case CommandKind::SequenceClear:
-        return sequenceClearCommand();
-    case CommandKind::SequenceAddFrequency:
-        return addedToSequence(frequencyCommand(command.ftw));
+    case CommandKind::RampStop: return rampStopCommand();
+    case CommandKind::RegisterDump: return registerDumpCommand();
+    case CommandKind::Heartbeat: return heartbeatCommand();
+    case CommandKind::Power: return powerCommand(command.value == 1 ? 0 : 1);
+    case CommandKind::Polarity: return polarityCommand(command.value).value_or(Datagram());
+    case CommandKind::Gain: return gainCommand(command.value).value_or(Datagram());
+    case CommandKind::Contrast: return contrastCommand(command.value).value_or(Datagram());
+    case CommandKind::SequenceClear: return sequenceClearCommand();
+    case CommandKind::SequenceAddFrequency: return addedToSequence(frequencyCommand(command.ftw));
     case CommandKind::SequenceAddRamp:
         return addedToSequence(rampStartCommand(command.step, command.rate, command.stopFtw));
-    case CommandKind::SequenceAddAdwinWait:
-        return sequenceAdd(adwinWaitCommand());
-    case CommandKind::SequenceExecute:
-        return sequenceExecuteCommand();
-    case CommandKind::SequenceRestart:
-        return sequenceRestartCommand();
+    case CommandKind::SequenceAddAdwinWait: return sequenceAdd(adwinWaitCommand());
+    case CommandKind::SequenceExecute: return sequenceExecuteCommand();
+    case CommandKind::SequenceRestart: return sequenceRestartCommand();
     }
     return {};
 }
@@ -222,36 +190,25 @@ QString describe(const DecodedCommand &command)
             .arg(hex8(command.stopFtw));
     };
     switch (command.kind) {
-    case CommandKind::Frequency:
-        return frequency();
-    case CommandKind::RampStart:
-        return ramp();
-    case CommandKind::RampStop:
-        return QStringLiteral("ramp-stop");
-    case CommandKind::RegisterDump:
-        return QStringLiteral("register-dump");
-    case CommandKind::Heartbeat:
-        return QStringLiteral("heartbeat");
-    case CommandKind::Power:
-        return command.value == 1 ? QStringLiteral("power on") : QStringLiteral("power off");
+    case CommandKind::Frequency: return frequency();
+    case CommandKind::RampStart: return ramp();
+    case CommandKind::RampStop: return QStringLiteral("ramp-stop");
+    case CommandKind::RegisterDump: return QStringLiteral("register-dump");
+    case CommandKind::Heartbeat: return QStringLiteral("heartbeat");
+    case CommandKind::Power: return command.value == 1 ? QStringLiteral("power on") : QStringLiteral("power off");
     case CommandKind::Polarity:
         return command.value == 0 ? QStringLiteral("polarity +") : QStringLiteral("polarity --");
     case CommandKind::Gain:
-        return QStringLiteral("gain %1 (byte 0x%2)").arg(command.value).arg(command.value * 32, 2, 16, QLatin1Char('0'));
-    case CommandKind::Contrast:
-        return QStringLiteral("contrast %1").arg(command.value);
-    case CommandKind::SequenceClear:
-        return QStringLiteral("sequence-clear");
-    case CommandKind::SequenceAddFrequency:
-        return QStringLiteral("sequence-add ") + frequency();
-    case CommandKind::SequenceAddRamp:
-        return QStringLiteral("sequence-add ") + ramp();
-    case CommandKind::SequenceAddAdwinWait:
-        return QStringLiteral("sequence-add ADwin-wait");
-    case CommandKind::SequenceExecute:
-        return QStringLiteral("sequence-execute");
-    case CommandKind::SequenceRestart:
-        return QStringLiteral("sequence-restart");
+        return QStringLiteral("gain %1 (byte 0x%2)")
+            .arg(command.value)
+            .arg(command.value * 32, 2, 16, QLatin1Char('0'));
+    case CommandKind::Contrast: return QStringLiteral("contrast %1").arg(command.value);
+    case CommandKind::SequenceClear: return QStringLiteral("sequence-clear");
+    case CommandKind::SequenceAddFrequency: return QStringLiteral("sequence-add ") + frequency();
+    case CommandKind::SequenceAddRamp: return QStringLiteral("sequence-add ") + ramp();
+    case CommandKind::SequenceAddAdwinWait: return QStringLiteral("sequence-add ADwin-wait");
+    case CommandKind::SequenceExecute: return QStringLiteral("sequence-execute");
+    case CommandKind::SequenceRestart: return QStringLiteral("sequence-restart");
     }
     return {};
 }

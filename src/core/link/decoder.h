@@ -31,11 +31,11 @@ enum class CommandKind {
 
 struct DecodedCommand {
     CommandKind kind = CommandKind::Heartbeat;
-    std::uint32_t ftw = 0;      // frequency commands: the tuning word
-    std::uint32_t step = 0;     // ramp start: step in FTW units
-    std::uint16_t rate = 0;     // ramp start: periods of four clock cycles per step
-    std::uint32_t stopFtw = 0;  // ramp start: stop tuning word
-    std::uint8_t value = 0;     // power (1 on, 0 off), polarity index, gain position 0..7, contrast
+    std::uint32_t ftw = 0; // frequency commands: the tuning word
+    std::uint32_t step = 0; // ramp start: step in FTW units
+    std::uint16_t rate = 0; // ramp start: periods of four clock cycles per step
+    std::uint32_t stopFtw = 0; // ramp start: stop tuning word
+    std::uint8_t value = 0; // power (1 on, 0 off), polarity index, gain position 0..7, contrast
 
     bool operator==(const DecodedCommand &) const = default;
 };

@@ -19,8 +19,8 @@ QString endpointText(const QHostAddress &address, quint16 port)
 QString datagramLine(const QByteArray &datagram)
 {
     const DecodeResult decoded = decode(datagram);
-    const QString meaning = decoded.command ? describe(*decoded.command)
-                                            : QStringLiteral("not a command: ") + decoded.error;
+    const QString meaning =
+        decoded.command ? describe(*decoded.command) : QStringLiteral("not a command: ") + decoded.error;
     return hexBytes(datagram) + QStringLiteral(" | ") + meaning;
 }
 

@@ -21,9 +21,9 @@ public:
     virtual ~LinkPanel() = default;
     virtual bool heartbeatOn() const = 0;
     virtual bool linkShownHeard() const = 0; // the IP box is white
-    virtual void showLinkLost() = 0;         // tint the IP box
-    virtual void showLinkHeard() = 0;        // the IP box white
-    virtual void resync() = 0;               // contrast change, then gain change
+    virtual void showLinkLost() = 0; // tint the IP box
+    virtual void showLinkHeard() = 0; // the IP box white
+    virtual void resync() = 0; // contrast change, then gain change
 };
 
 inline constexpr auto kSilenceThreshold = std::chrono::seconds(2);

@@ -35,8 +35,8 @@ public:
 
     void simulateArrival() { emit arrived(); }
 
-    QList<Datagram> sent;       // every datagram that went, in order
-    int attempts = 0;           // every send asked for, also failed ones
+    QList<Datagram> sent; // every datagram that went, in order
+    int attempts = 0; // every send asked for, also failed ones
     bool failSends = false;
     bool hasDestination = false;
     bool closed = false;

@@ -49,15 +49,15 @@ bool UdpChannel::send(const Datagram &datagram)
     if (!m_hasDestination || m_closed) {
         qCDebug(linkLog).noquote() << (m_closed ? QStringLiteral("not sent, channel closed: ")
                                                 : QStringLiteral("not sent, no destination yet: "))
-                                          + datagramLine(datagram);
+                + datagramLine(datagram);
         return false;
     }
     // Judged by the return value alone: error() stays set after later successes.
     const bool sent = m_socket.writeDatagram(datagram, m_host, m_port) == datagram.size();
-    qCDebug(linkLog).noquote() << (sent ? QStringLiteral("sent to %1: ").arg(endpointText(m_host, m_port))
-                                        : QStringLiteral("send to %1 failed (%2): ")
-                                              .arg(endpointText(m_host, m_port), m_socket.errorString()))
-                                          + datagramLine(datagram);
+    qCDebug(linkLog).noquote()
+        << (sent ? QStringLiteral("sent to %1: ").arg(endpointText(m_host, m_port))
+                 : QStringLiteral("send to %1 failed (%2): ").arg(endpointText(m_host, m_port), m_socket.errorString()))
+            + datagramLine(datagram);
     return sent;
 }
 

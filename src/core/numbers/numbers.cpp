@@ -16,9 +16,18 @@ constexpr double kLargestWritable = 1.79769313486231e308;
 // the double range whatever the mantissa, and saturating keeps the sum exact.
 constexpr long long kExponentBound = 1'000'000'000LL;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isLeadingBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isSurroundingBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isLeadingBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool isSurroundingBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 // A number taken apart: sign, the mantissa's digits (without the point), how
 // many of them stand before the point, and the decimal exponent.
@@ -212,8 +221,7 @@ std::string writeNumber(double value)
         if (isDigit(c))
             digits += c;
     int exponent = 0;
-    std::from_chars(printed.data() + ePos + 1 + (printed[ePos + 1] == '+'), printed.data() + printed.size(),
-                    exponent);
+    std::from_chars(printed.data() + ePos + 1 + (printed[ePos + 1] == '+'), printed.data() + printed.size(), exponent);
     while (digits.size() > 1 && digits.back() == '0')
         digits.pop_back();
 

@@ -60,8 +60,7 @@ std::optional<int> acceptedContrast(const Stored &stored)
 
 std::optional<int> acceptedGain(const Stored &stored)
 {
-    return sliderPosition(storedNumber(stored, [](double v) { return 0 <= v && v <= unit::kGainMax; }),
-                          unit::kGainMax);
+    return sliderPosition(storedNumber(stored, [](double v) { return 0 <= v && v <= unit::kGainMax; }), unit::kGainMax);
 }
 
 bool polarityIsMinus(const Stored &stored)

@@ -16,13 +16,13 @@ using Stored = std::optional<QString>;
 // Slider positions, rounded half to even; a value the slider could not hold
 // is not taken.
 std::optional<int> acceptedContrast(const Stored &stored); // 0 <= v < 100
-std::optional<int> acceptedGain(const Stored &stored);     // 0 <= v <= 7
+std::optional<int> acceptedGain(const Stored &stored); // 0 <= v <= 7
 
 // True when "--" is to be selected: the text is exactly "False".
 bool polarityIsMinus(const Stored &stored);
 
 std::optional<QString> acceptedFrequency(const Stored &stored); // 0 < v < 10000
-std::optional<QString> acceptedClock(const Stored &stored);     // 100 <= v <= 1000
+std::optional<QString> acceptedClock(const Stored &stored); // 100 <= v <= 1000
 // Without leading and trailing blanks (tabs and line breaks stay), 8 to 15 characters.
 std::optional<QString> acceptedIpAddress(const Stored &stored);
 std::optional<QString> acceptedRampRate(const Stored &stored); // 0 <= v <= 65536

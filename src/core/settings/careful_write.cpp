@@ -16,7 +16,7 @@ namespace {
 
 bool pathTaken(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st{};
     return ::lstat(path.constData(), &st) == 0 || errno != ENOENT;
 }
 
@@ -99,7 +99,7 @@ Look look(const QString &path)
 {
     Look result;
     const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st{};
     if (::stat(name.constData(), &st) != 0) {
         // A link that leads nowhere is no file; a link in a circle is unusable.
         result.state = errno == ENOENT || errno == ENOTDIR ? Look::Missing : Look::Unusable;
@@ -119,7 +119,7 @@ Look look(const QString &path)
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return result;
-    struct stat opened {};
+    struct stat opened{};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
         return result;

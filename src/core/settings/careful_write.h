@@ -24,7 +24,7 @@ QString resolvedPath(const QString &path);
 // pipe in its place does not block).
 struct Look {
     enum State {
-        Missing,  // nothing there, or a link that leads nowhere
+        Missing, // nothing there, or a link that leads nowhere
         Readable, // a regular file of at most kMaxFileBytes, read whole
         Unusable, // something else: a folder, a pipe, unreadable, too big
     };

@@ -27,8 +27,8 @@ int openLockFile(const QByteArray &path)
 // Whether the name still leads to the file the descriptor has open.
 bool stillNamed(int fd, const QByteArray &path)
 {
-    struct stat held {};
-    struct stat named {};
+    struct stat held{};
+    struct stat named{};
     return ::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 && held.st_dev == named.st_dev
         && held.st_ino == named.st_ino;
 }

@@ -26,8 +26,8 @@ bool isSpecial(char c)
 }
 
 struct Line {
-    QByteArrayView text;    // from its first non-blank character
-    qsizetype equals = -1;  // index in text of the first '=' outside quotes
+    QByteArrayView text; // from its first non-blank character
+    qsizetype equals = -1; // index in text of the first '=' outside quotes
     bool quoteOpen = false; // the line runs to the end of the data inside quotes
     bool endsInBackslash = false; // its last byte, the data's last, is a backslash escaping nothing
 };
@@ -207,7 +207,10 @@ QByteArray escapedText(const QString &text)
         }
         escapeNextIfDigit = false;
         switch (ch) {
-        case 0: result += "\\0"; escapeNextIfDigit = true; break;
+        case 0:
+            result += "\\0";
+            escapeNextIfDigit = true;
+            break;
         case '\a': result += "\\a"; break;
         case '\b': result += "\\b"; break;
         case '\f': result += "\\f"; break;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/settings/stored_value.h"
 #include "core/settings/store.h"
+#include "core/settings/stored_value.h"
 
 #include <QList>
 #include <QMap>

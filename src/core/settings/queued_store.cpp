@@ -23,9 +23,9 @@ struct QueuedStore::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     QHash<QString, QString> waiting; // newest text per name, until it is on the disk
-    QStringList order;               // the names of `waiting`, in the order first handed over
-    bool busy = false;               // a careful write is under way
-    bool failed = false;             // a write failed since the last waitForWrites
+    QStringList order; // the names of `waiting`, in the order first handed over
+    bool busy = false; // a careful write is under way
+    bool failed = false; // a write failed since the last waitForWrites
     bool stopping = false;
     bool stopped = false;
 
@@ -116,9 +116,8 @@ bool QueuedStore::write(const QString &name, const QString &text)
 bool QueuedStore::waitForWrites(int timeoutMs)
 {
     std::unique_lock lock(m_shared->mutex);
-    const bool done = m_shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return m_shared->order.isEmpty() && !m_shared->busy;
-    });
+    const bool done = m_shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                                 [this] { return m_shared->order.isEmpty() && !m_shared->busy; });
     const bool ok = done && !m_shared->failed;
     if (done)
         m_shared->failed = false;

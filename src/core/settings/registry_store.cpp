@@ -31,12 +31,9 @@ std::uint64_t numberAt(const ValueBuffer &buffer, std::size_t count, bool leastS
 std::string textOfValue(DWORD type, std::string bytes, const ValueBuffer &buffer)
 {
     switch (type) {
-    case REG_DWORD:
-        return std::to_string(numberAt(buffer, 4, true));
-    case REG_DWORD_BIG_ENDIAN:
-        return std::to_string(numberAt(buffer, 4, false));
-    case REG_QWORD:
-        return std::to_string(numberAt(buffer, 8, true));
+    case REG_DWORD: return std::to_string(numberAt(buffer, 4, true));
+    case REG_DWORD_BIG_ENDIAN: return std::to_string(numberAt(buffer, 4, false));
+    case REG_QWORD: return std::to_string(numberAt(buffer, 8, true));
     case REG_EXPAND_SZ:
     case REG_MULTI_SZ: {
         const std::size_t end = bytes.find('\0');

@@ -50,7 +50,10 @@ char simpleEscape(char c)
     case 'r': return '\r';
     case 't': return '\t';
     case 'v': return '\v';
-    case '"': case '?': case '\'': case '\\': return c;
+    case '"':
+    case '?':
+    case '\'':
+    case '\\': return c;
     default: return 0;
     }
 }
@@ -231,10 +234,8 @@ QString numbersText(std::initializer_list<double> numbers)
 QString variantText(const QVariant &value)
 {
     switch (value.typeId()) {
-    case QMetaType::UnknownType:
-        return {};
-    case QMetaType::QStringList:
-        return value.toStringList().join(QStringLiteral(", "));
+    case QMetaType::UnknownType: return {};
+    case QMetaType::QStringList: return value.toStringList().join(QStringLiteral(", "));
     case QMetaType::QVariantList: {
         QStringList parts;
         for (const QVariant &item : value.toList())
@@ -265,8 +266,7 @@ QString variantText(const QVariant &value)
         const QRectF r = value.toRectF();
         return numbersText({r.x(), r.y(), r.width(), r.height()});
     }
-    default:
-        break;
+    default: break;
     }
     if (value.canConvert<QString>())
         return value.toString();

@@ -17,7 +17,7 @@ inline constexpr double kClockMinMHz = 100.0;
 inline constexpr double kClockMaxMHz = 1000.0;
 
 // A 2-byte and a 4-byte word: the ramp's rate and step, and a tuning word.
-inline constexpr double kWord16Values = 65536.0;      // 2^16
+inline constexpr double kWord16Values = 65536.0; // 2^16
 inline constexpr double kWord32Values = 4294967296.0; // 2^32
 inline constexpr double kMaxRate = kWord16Values - 1; // 65535
 inline constexpr double kMaxStep = kWord32Values - 1; // 4294967295

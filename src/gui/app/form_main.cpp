@@ -1,8 +1,8 @@
 #include "gui/app/form_main.h"
 
+#include "core/unit/limits.h"
 #include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
-#include "core/unit/limits.h"
 
 #include <QAbstractSlider>
 #include <QCloseEvent>
@@ -62,8 +62,7 @@ controls::TextBox *textBox(const QString &text, QWidget *parent, const char *nam
     return box;
 }
 
-QPushButton *button(const QString &caption, QWidget *parent, const char *name, QRect geometry,
-                    const QString &hint = {})
+QPushButton *button(const QString &caption, QWidget *parent, const char *name, QRect geometry, const QString &hint = {})
 {
     auto *pushButton = place(new controls::CommandButton(caption, parent), name, geometry);
     pushButton->setToolTip(hint);
@@ -133,8 +132,9 @@ void nameForScreenReaders(QWidget &window)
 
 FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const link::MonotonicClock &clock,
                    QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint)
     , Enet(channel)
 {
     setObjectName(QStringLiteral("formMain"));
@@ -223,10 +223,10 @@ void FormMain::createControls()
     tmrHB->setInterval(1000);
 
     m_controls = std::make_unique<PanelControls>(PanelControls{
-        *txtIP,        *txtPort,      *cmdHb,          *cmdDdsReg,   *txtFreq,       *lblLaserFreq, *cmdUpdateFreq,
-        *txtRampRate,  *txtRampStep,  *txtStopFreq,    *cmdRampStart, *cmdRampStop,  *optDdsPolarity, *txtSysClk,
-        *cmdSeqClear,  *cmdSeqFreq,   *cmdSeqRamp,     *cmdSeqAdwin, *cmdSeqExecute, *cmdSeqRestart, *sldGain,
-        *optDdsPower,  *sldContrast,  *lblRev,         *tmrHB});
+        *txtIP,       *txtPort,     *cmdHb,       *cmdDdsReg,    *txtFreq,       *lblLaserFreq,   *cmdUpdateFreq,
+        *txtRampRate, *txtRampStep, *txtStopFreq, *cmdRampStart, *cmdRampStop,   *optDdsPolarity, *txtSysClk,
+        *cmdSeqClear, *cmdSeqFreq,  *cmdSeqRamp,  *cmdSeqAdwin,  *cmdSeqExecute, *cmdSeqRestart,  *sldGain,
+        *optDdsPower, *sldContrast, *lblRev,      *tmrHB});
 }
 
 void FormMain::createFrequencyAndRampControls(const Frames &frames)
@@ -259,14 +259,14 @@ void FormMain::createSequenceButtons(const Frames &frames)
                         QRect(3, 40, 169, 22), QStringLiteral("Add the indicated frequency to the command sequence"));
     cmdSeqRamp = button(QStringLiteral("Add Ramp 0xC1 AC..."), frames.sequence, "cmdSeqRamp", QRect(3, 64, 169, 22),
                         QStringLiteral("Add the indicated ramp to the command sequence"));
-    cmdSeqAdwin = button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), frames.sequence, "cmdSeqAdwin",
-                         QRect(3, 88, 169, 22),
-                         QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
-                                        "ADWin before executing next command in command sequence"));
-    cmdSeqExecute = button(QStringLiteral("Execute Sequence 0xC4"), frames.sequence, "cmdSeqExecute",
-                           QRect(3, 118, 169, 22));
-    cmdSeqRestart = button(QStringLiteral("Restart Sequence 0xC5"), frames.sequence, "cmdSeqRestart",
-                           QRect(3, 142, 169, 22));
+    cmdSeqAdwin =
+        button(QStringLiteral("Add Wait For ADWin 0xC1 A4"), frames.sequence, "cmdSeqAdwin", QRect(3, 88, 169, 22),
+               QStringLiteral("Add (to the command sequence) the command to wait for a trigger from the "
+                              "ADWin before executing next command in command sequence"));
+    cmdSeqExecute =
+        button(QStringLiteral("Execute Sequence 0xC4"), frames.sequence, "cmdSeqExecute", QRect(3, 118, 169, 22));
+    cmdSeqRestart =
+        button(QStringLiteral("Restart Sequence 0xC5"), frames.sequence, "cmdSeqRestart", QRect(3, 142, 169, 22));
 }
 
 void FormMain::createLinkAndLockControls(const Frames &frames)
@@ -280,7 +280,8 @@ void FormMain::createLinkAndLockControls(const Frames &frames)
                    QStringLiteral("Stop the heartbeat, for testing."));
     cmdDdsReg = button(QStringLiteral("DDS Reg 0xB0"), this, "cmdDdsReg", QRect(184, 27, 123, 21),
                        QStringLiteral("If debugging, show all DDS registers"));
-    sldContrast = slider(frames.contrast, "sldContrast", QRect(8, 16, 108, 24), unit::kContrastMax, unit::initial::kContrast, 5, 10);
+    sldContrast = slider(frames.contrast, "sldContrast", QRect(8, 16, 108, 24), unit::kContrastMax,
+                         unit::initial::kContrast, 5, 10);
     optDdsPower = new controls::OptionGroup(this);
     addOptions(optDdsPower, "optDdsPower", frames.power, QStringLiteral("On"), QStringLiteral("Off"), QString());
     sldGain = slider(frames.gain, "sldGain", QRect(8, 16, 108, 22), unit::kGainMax, unit::initial::kGain, 1, 1);
@@ -305,13 +306,12 @@ void FormMain::wireControls(settings::SettingsStore &store, const link::Monotoni
     m_systemClock = std::make_unique<dds::SystemClockEntry>(*txtSysClk);
     m_frequency =
         std::make_unique<dds::FrequencyEntry>(*txtFreq, *txtSysClk, *lblLaserFreq, *cmdUpdateFreq, Enet, *m_lock);
-    m_rampParameters = std::make_unique<ramp::RampParameters>(*txtRampRate, *txtRampStep, *txtStopFreq, *txtSysClk,
-                                                              store);
+    m_rampParameters =
+        std::make_unique<ramp::RampParameters>(*txtRampRate, *txtRampStep, *txtStopFreq, *txtSysClk, store);
     m_rampControl = std::make_unique<ramp::RampControl>(*txtRampRate, *txtRampStep, *txtStopFreq, *txtSysClk,
                                                         *cmdRampStart, *cmdRampStop, Enet, *m_lock);
     m_sequence = std::make_unique<sequence::CommandSequence>(
-        sequence::SequenceButtons{*cmdSeqClear, *cmdSeqFreq, *cmdSeqRamp, *cmdSeqAdwin, *cmdSeqExecute,
-                                  *cmdSeqRestart},
+        sequence::SequenceButtons{*cmdSeqClear, *cmdSeqFreq, *cmdSeqRamp, *cmdSeqAdwin, *cmdSeqExecute, *cmdSeqRestart},
         sequence::SequenceSources{*txtFreq, *txtSysClk, *txtRampRate, *txtRampStep, *txtStopFreq}, Enet);
 
     m_wiring = std::make_unique<QObject>();

@@ -3,6 +3,10 @@
 // wiring of each control's events to the controller that handles them.
 // The window itself holds no behaviour.
 
+#include "core/link/channel.h"
+#include "core/link/clock.h"
+#include "core/link/link_supervisor.h"
+#include "core/settings/store.h"
 #include "gui/app/panel_controls.h"
 #include "gui/controls/option_group.h"
 #include "gui/controls/slider.h"
@@ -10,13 +14,9 @@
 #include "gui/dds/frequency_entry.h"
 #include "gui/dds/lock_controls.h"
 #include "gui/dds/system_clock.h"
-#include "core/link/channel.h"
-#include "core/link/clock.h"
-#include "core/link/link_supervisor.h"
 #include "gui/ramp/ramp_control.h"
 #include "gui/ramp/ramp_parameters.h"
 #include "gui/sequence/command_sequence.h"
-#include "core/settings/store.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
 #include "gui/app/lifecycle.h"
 
+#include "core/rules/restore_checks.h"
 #include "gui/app/restore.h"
 #include "gui/app/version.h"
 #include "gui/app/window_position.h"
-#include "core/rules/restore_checks.h"
 
 #include <cmath>
 

@@ -12,8 +12,8 @@ QColor colourFromBgr(quint32 bgr)
 
 quint32 bgrFromColour(const QColor &colour)
 {
-    return static_cast<quint32>(colour.red()) | (static_cast<quint32>(colour.green()) << 8) |
-           (static_cast<quint32>(colour.blue()) << 16);
+    return static_cast<quint32>(colour.red()) | (static_cast<quint32>(colour.green()) << 8)
+        | (static_cast<quint32>(colour.blue()) << 16);
 }
 
 quint32 backgroundOf(const QWidget &widget)

@@ -2,9 +2,9 @@
 // The link state as the window shows it: the heartbeat button's caption and
 // the IP box's background (white: heard; the tint: not heard).
 
+#include "core/link/link_supervisor.h"
 #include "gui/controls/text_box.h"
 #include "gui/dds/lock_controls.h"
-#include "core/link/link_supervisor.h"
 
 #include <QColor>
 #include <QPushButton>

@@ -1,13 +1,13 @@
+#include "core/link/udp_channel.h"
 #include "gui/app/form_main.h"
 #include "gui/app/lifecycle.h"
 #include "gui/app/single_copy.h"
 #include "gui/app/version.h"
-#include "core/link/udp_channel.h"
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
 #else
-#include "gui/app/polite_end.h"
 #include "core/settings/queued_store.h"
+#include "gui/app/polite_end.h"
 #endif
 
 #include <QApplication>
@@ -26,10 +26,8 @@ int main(int argc, char *argv[])
     // the runtime folder) runs, and says so once.
     veloxa::app::SingleCopy singleCopy;
     switch (singleCopy.take(veloxa::app::singleCopyLockPath())) {
-    case veloxa::app::SingleCopy::Outcome::Only:
-        break;
-    case veloxa::app::SingleCopy::Outcome::AnotherRuns:
-        return 0;
+    case veloxa::app::SingleCopy::Outcome::Only: break;
+    case veloxa::app::SingleCopy::Outcome::AnotherRuns: return 0;
     case veloxa::app::SingleCopy::Outcome::Unguarded:
         std::fprintf(stderr, "veloxa2-gui: cannot guard against a second copy (%s)\n",
                      qPrintable(singleCopy.problem()));

@@ -31,7 +31,7 @@ PoliteEnd::PoliteEnd(QObject *parent)
         emit requested();
     });
 
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -30,7 +30,8 @@ void restoreSettings(FormMain &form, const settings::SettingsStore &store)
     form.controls().txtRampRate.correct(rules::acceptedRampRate(stored(names::RampRate)));
     form.controls().txtRampStep.correct(rules::acceptedRampStep(stored(names::RampStep)));
     // The stop frequency is checked against the clock the box holds now.
-    form.controls().txtStopFreq.correct(rules::acceptedStopFrequency(stored(names::RampStopFreq), form.controls().txtSysClk.text()));
+    form.controls().txtStopFreq.correct(
+        rules::acceptedStopFrequency(stored(names::RampStopFreq), form.controls().txtSysClk.text()));
 }
 
 } // namespace veloxa::app

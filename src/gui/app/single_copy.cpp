@@ -25,11 +25,10 @@ QString singleCopyLockPath()
     QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (directory.isEmpty())
         directory = QDir::tempPath();
-    const QByteArray digest = QCryptographicHash::hash(program.canonicalFilePath().toUtf8(), QCryptographicHash::Sha1)
-                                  .toHex()
-                                  .left(12);
-    return directory + QLatin1Char('/') + program.fileName() + QLatin1Char('-') + QString::fromLatin1(digest) +
-           QStringLiteral(".lock");
+    const QByteArray digest =
+        QCryptographicHash::hash(program.canonicalFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
+    return directory + QLatin1Char('/') + program.fileName() + QLatin1Char('-') + QString::fromLatin1(digest)
+        + QStringLiteral(".lock");
 }
 
 #ifdef Q_OS_WIN

@@ -19,9 +19,9 @@ QString singleCopyLockPath();
 class SingleCopy {
 public:
     enum class Outcome {
-        Only,        // the lock is ours: no other copy runs
+        Only, // the lock is ours: no other copy runs
         AnotherRuns, // a live copy holds it
-        Unguarded,   // the lock could not be made or taken (problem() says why)
+        Unguarded, // the lock could not be made or taken (problem() says why)
     };
 
     SingleCopy() = default;

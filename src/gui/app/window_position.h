@@ -15,9 +15,9 @@
 namespace veloxa::app {
 
 struct ScreenFacts {
-    QSize primarySize;          // pixels
-    double twipsPerPixel = 15;  // 1440 / logical dots per inch
-    QList<QRect> screens;       // every screen's whole area, pixels
+    QSize primarySize; // pixels
+    double twipsPerPixel = 15; // 1440 / logical dots per inch
+    QList<QRect> screens; // every screen's whole area, pixels
 };
 
 ScreenFacts currentScreens();

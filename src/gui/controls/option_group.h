@@ -40,8 +40,8 @@ private:
 
     QButtonGroup m_group;
     QList<QRadioButton *> m_options;
-    bool m_selecting = false;     // select() is running
-    int m_clickInProgress = -1;   // the option between its pressed() and released()
+    bool m_selecting = false; // select() is running
+    int m_clickInProgress = -1; // the option between its pressed() and released()
 };
 
 } // namespace veloxa::controls

@@ -3,9 +3,9 @@
 // offset (32 x the DDS frequency) in the label, and the frequency sent on
 // every change, on Enter and on the Update button.
 
+#include "core/link/channel.h"
 #include "gui/controls/text_box.h"
 #include "gui/dds/lock_controls.h"
-#include "core/link/channel.h"
 
 #include <QAbstractButton>
 #include <QLabel>

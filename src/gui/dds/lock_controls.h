@@ -3,10 +3,10 @@
 // command when the user changes it; gain and contrast are also stored on every
 // change and re-sent at start-up and when the link comes back.
 
-#include "gui/controls/option_group.h"
-#include "gui/controls/slider.h"
 #include "core/link/channel.h"
 #include "core/settings/store.h"
+#include "gui/controls/option_group.h"
+#include "gui/controls/slider.h"
 
 namespace veloxa::dds {
 

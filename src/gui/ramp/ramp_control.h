@@ -1,9 +1,9 @@
 #pragma once
 // Ramp start (button or Enter in the stop box) and ramp stop.
 
+#include "core/link/channel.h"
 #include "gui/controls/text_box.h"
 #include "gui/dds/lock_controls.h"
-#include "core/link/channel.h"
 
 #include <QAbstractButton>
 

@@ -2,8 +2,8 @@
 // The ramp's rate, step and stop frequency boxes: each kept within what the
 // ramp-start command can carry, and stored on every change.
 
-#include "gui/controls/text_box.h"
 #include "core/settings/store.h"
+#include "gui/controls/text_box.h"
 
 namespace veloxa::ramp {
 

@@ -4,8 +4,7 @@
 
 namespace veloxa::sequence {
 
-CommandSequence::CommandSequence(const SequenceButtons &buttons, const SequenceSources &sources,
-                                 link::Channel &channel)
+CommandSequence::CommandSequence(const SequenceButtons &buttons, const SequenceSources &sources, link::Channel &channel)
     : m_sources(sources)
     , m_channel(channel)
 {

@@ -2,8 +2,8 @@
 // The six buttons of the unit's command sequence: one datagram per click,
 // nothing sent when the entry cannot be built, never a polarity repeat.
 
-#include "gui/controls/text_box.h"
 #include "core/link/channel.h"
+#include "gui/controls/text_box.h"
 
 #include <QAbstractButton>
 
