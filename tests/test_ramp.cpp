@@ -77,14 +77,8 @@ private:
         return settings::names::RampStopFreq;
     }
 
-    // Types the clock (select all, then the keys, so it is never empty on
-    // the way) and leaves it, so its own rules have run to their end.
-    void setClock(const QString &text)
-    {
-        QVERIFY(test::typeOver(&h->form->controls().txtSysClk, text));
-        QVERIFY(test::moveFocusTo(&h->form->controls().cmdRampStop));
-        QCOMPARE(h->form->controls().txtSysClk.text(), text);
-    }
+    // The clock typed and left (for cmdRampStop), its own rules run to their end.
+    void setClock(const QString &text) { h->setClock(text, &h->form->controls().cmdRampStop); }
 
     QString rampTexts() const
     {
@@ -479,11 +473,9 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, sent);
 
-        QVERIFY(test::retype(&h->form->controls().txtRampRate, rate));
-        QVERIFY(test::retype(&h->form->controls().txtRampStep, step));
-        QVERIFY(test::retype(&h->form->controls().txtStopFreq, stop));
-        if (clock != QLatin1String("1000"))
-            setClock(clock);
+        h->typeRampTexts(rate, step, stop, clock, &h->form->controls().cmdRampStop);
+        if (QTest::currentTestFailed())
+            return;
         const QString texts = rate + QLatin1Char('|') + step + QLatin1Char('|') + stop + QLatin1Char('|') + clock;
         QCOMPARE(rampTexts(), texts);
         h->clear();

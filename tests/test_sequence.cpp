@@ -40,14 +40,8 @@ private:
             .join(QLatin1Char('|'));
     }
 
-    // Types the clock over its selected text and leaves the box, so its own
-    // rules (the lower bound included) have run.
-    void setClock(const QString &text)
-    {
-        QVERIFY(test::typeOver(&h->form->controls().txtSysClk, text));
-        QVERIFY(test::moveFocusTo(&h->form->controls().cmdSeqClear));
-        QCOMPARE(h->form->controls().txtSysClk.text(), text);
-    }
+    // The clock typed and left (for cmdSeqClear), its own rules run to their end.
+    void setClock(const QString &text) { h->setClock(text, &h->form->controls().cmdSeqClear); }
 
 private slots:
     void init()
@@ -182,11 +176,9 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, sent);
 
-        QVERIFY(test::retype(&h->form->controls().txtRampRate, rate));
-        QVERIFY(test::retype(&h->form->controls().txtRampStep, step));
-        QVERIFY(test::retype(&h->form->controls().txtStopFreq, stop));
-        if (clock != QLatin1String("1000"))
-            setClock(clock);
+        h->typeRampTexts(rate, step, stop, clock, &h->form->controls().cmdSeqClear);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(h->form->controls().txtRampRate.text(), rate);
         QCOMPARE(h->form->controls().txtRampStep.text(), step);
         QCOMPARE(h->form->controls().txtStopFreq.text(), stop);

@@ -80,6 +80,27 @@ struct Panel {
 
     QString sentHex() const { return hexList(channel.sent); }
 
+    // Types the clock over its selected text (so it is never empty on the
+    // way) and leaves it for `next`, so its own rules have run to their end.
+    void setClock(const QString &text, QWidget *next)
+    {
+        QVERIFY(typeOver(&form->controls().txtSysClk, text));
+        QVERIFY(moveFocusTo(next));
+        QCOMPARE(form->controls().txtSysClk.text(), text);
+    }
+
+    // The ramp boxes retyped, then the clock set (unless it is "1000") and
+    // left for `next`.
+    void typeRampTexts(const QString &rate, const QString &step, const QString &stop, const QString &clockText,
+                       QWidget *next)
+    {
+        QVERIFY(retype(&form->controls().txtRampRate, rate));
+        QVERIFY(retype(&form->controls().txtRampStep, step));
+        QVERIFY(retype(&form->controls().txtStopFreq, stop));
+        if (clockText != QLatin1String("1000"))
+            setClock(clockText, next);
+    }
+
     // Clicks a control the way a user does; a box that had the focus loses it first.
     static void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center()); }
 };
