@@ -3,6 +3,8 @@
 
 #include "core/link/datagrams.h"
 
+#include <QHostAddress>
+#include <QMetaMethod>
 #include <QObject>
 #include <QString>
 
@@ -27,6 +29,15 @@ public:
 signals:
     // One per datagram that arrived, from any sender, whatever it holds.
     void arrived();
+
+    // For a watcher such as the control endpoint's event stream; a channel
+    // with nothing connected to them does no work for them.
+    void datagramSent(const link::Datagram &datagram);
+    void sendFailed(const link::Datagram &datagram, const QString &reason);
+    void datagramArrived(const QHostAddress &sender, quint16 port, qsizetype length);
+
+protected:
+    bool arrivalsWatched() const { return isSignalConnected(QMetaMethod::fromSignal(&Channel::datagramArrived)); }
 };
 
 } // namespace veloxa::link

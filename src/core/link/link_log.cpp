@@ -16,12 +16,15 @@ QString endpointText(const QHostAddress &address, quint16 port)
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
-QString datagramLine(const QByteArray &datagram)
+QString meaningOf(const QByteArray &datagram)
 {
     const DecodeResult decoded = decode(datagram);
-    const QString meaning =
-        decoded.command ? describe(*decoded.command) : QStringLiteral("not a command: ") + decoded.error;
-    return hexBytes(datagram) + QStringLiteral(" | ") + meaning;
+    return decoded.command ? describe(*decoded.command) : QStringLiteral("not a command: ") + decoded.error;
+}
+
+QString datagramLine(const QByteArray &datagram)
+{
+    return hexBytes(datagram) + QStringLiteral(" | ") + meaningOf(datagram);
 }
 
 QString arrivalLine(const QHostAddress &sender, quint16 port, const QByteArray &data)

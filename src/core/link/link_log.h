@@ -22,6 +22,8 @@ QString endpointText(const QHostAddress &address, quint16 port);
 // and for bytes that are no command, why not:
 //   "41 | not a command: unknown opcode 0x41"
 QString datagramLine(const QByteArray &datagram);
+// The part after the bar: "frequency FTW=52999896 (0x0328B6D8)".
+QString meaningOf(const QByteArray &datagram);
 
 // A datagram that came in: "arrived from 127.0.0.1:37829, 2 bytes: 6F 6B".
 QString arrivalLine(const QHostAddress &sender, quint16 port, const QByteArray &data);

@@ -25,15 +25,22 @@ public:
     bool send(const Datagram &datagram) override
     {
         ++attempts;
-        if (failSends || !hasDestination || closed)
+        if (failSends || !hasDestination || closed) {
+            emit sendFailed(datagram, QStringLiteral("refused by the test"));
             return false;
+        }
         sent.append(datagram);
+        emit datagramSent(datagram);
         return true;
     }
 
     void close() override { closed = true; }
 
-    void simulateArrival() { emit arrived(); }
+    void simulateArrival()
+    {
+        emit arrived();
+        emit datagramArrived(QHostAddress(QHostAddress::LocalHost), 37829, 2);
+    }
 
     QList<Datagram> sent; // every datagram that went, in order
     int attempts = 0; // every send asked for, also failed ones

@@ -47,9 +47,9 @@ bool UdpChannel::setDestination(const QString &host, int port)
 bool UdpChannel::send(const Datagram &datagram)
 {
     if (!m_hasDestination || m_closed) {
-        qCDebug(linkLog).noquote() << (m_closed ? QStringLiteral("not sent, channel closed: ")
-                                                : QStringLiteral("not sent, no destination yet: "))
-                + datagramLine(datagram);
+        const QString reason = m_closed ? QStringLiteral("channel closed") : QStringLiteral("no destination yet");
+        qCDebug(linkLog).noquote() << QStringLiteral("not sent, %1: ").arg(reason) + datagramLine(datagram);
+        emit sendFailed(datagram, reason);
         return false;
     }
     // Judged by the return value alone: error() stays set after later successes.
@@ -58,6 +58,10 @@ bool UdpChannel::send(const Datagram &datagram)
         << (sent ? QStringLiteral("sent to %1: ").arg(endpointText(m_host, m_port))
                  : QStringLiteral("send to %1 failed (%2): ").arg(endpointText(m_host, m_port), m_socket.errorString()))
             + datagramLine(datagram);
+    if (sent)
+        emit datagramSent(datagram);
+    else
+        emit sendFailed(datagram, m_socket.errorString());
     return sent;
 }
 
@@ -70,14 +74,16 @@ void UdpChannel::close()
 void UdpChannel::drain()
 {
     for (int i = 0; i < kDrainPerEvent && m_socket.hasPendingDatagrams(); ++i) {
-        if (linkLog().isDebugEnabled()) {
-            // Read whole, with its sender, only for the command log.
+        if (linkLog().isDebugEnabled() || arrivalsWatched()) {
+            // Read whole, with its sender, only for the command log and a watcher.
             const QNetworkDatagram datagram = m_socket.receiveDatagram();
+            const auto port = static_cast<quint16>(datagram.senderPort());
             if (datagram.isValid())
-                qCDebug(linkLog).noquote() << arrivalLine(datagram.senderAddress(),
-                                                          static_cast<quint16>(datagram.senderPort()), datagram.data());
+                qCDebug(linkLog).noquote() << arrivalLine(datagram.senderAddress(), port, datagram.data());
             else
                 qCDebug(linkLog).noquote() << QStringLiteral("arrival not readable: ") + m_socket.errorString();
+            if (datagram.isValid())
+                emit datagramArrived(datagram.senderAddress(), port, datagram.data().size());
         } else {
             char discard;
             m_socket.readDatagram(&discard, 1); // the content is never used

@@ -48,6 +48,7 @@ public:
 
     dds::LockControls &lockControls() { return *m_lock; }
     link::LinkSupervisor &linkSupervisor() { return *m_linkSupervisor; }
+    LinkView &linkView() { return *m_linkView; }
 
     // From here on no event of any control is handled: shut-down calls it
     // after storing the settings, and the window before it is destroyed.

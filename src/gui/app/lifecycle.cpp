@@ -57,6 +57,8 @@ void Lifecycle::shutDown()
         return;
     m_shutDown = true;
 
+    if (m_firstAtShutDown)
+        m_firstAtShutDown();
     m_form.Enet.close();
     const double twipsPerPixel = currentScreens().twipsPerPixel;
     const QPoint position = m_form.frameGeometry().topLeft();

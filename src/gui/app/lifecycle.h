@@ -27,6 +27,10 @@ public:
     // it is asked (window closed, signal, end of the desktop session).
     void shutDown();
 
+    // Runs first at shut-down, before anything else: the control endpoint
+    // closes there, so that no request reaches a panel on its way out.
+    void setFirstAtShutDown(std::function<void()> first) { m_firstAtShutDown = std::move(first); }
+
 private:
     void restorePosition();
     void setDestination();
@@ -34,6 +38,7 @@ private:
     FormMain &m_form;
     settings::SettingsStore &m_store;
     std::function<void()> m_endProgram;
+    std::function<void()> m_firstAtShutDown;
     bool m_shutDown = false;
 };
 

@@ -47,12 +47,20 @@ bool LinkView::linkShownHeard() const
 
 void LinkView::showLinkLost()
 {
-    setBackground(m_ipBox, kLinkLostTint);
+    shown(kLinkLostTint);
 }
 
 void LinkView::showLinkHeard()
 {
-    setBackground(m_ipBox, kWhite);
+    shown(kWhite);
+}
+
+void LinkView::shown(quint32 colour)
+{
+    const bool changes = backgroundOf(m_ipBox) != colour;
+    setBackground(m_ipBox, colour);
+    if (changes && m_watcher)
+        m_watcher(colour == kWhite);
 }
 
 void LinkView::resync()

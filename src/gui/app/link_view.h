@@ -9,6 +9,8 @@
 #include <QColor>
 #include <QPushButton>
 
+#include <functional>
+
 namespace veloxa::app {
 
 // Colours as 0x00BBGGRR.
@@ -34,7 +36,13 @@ public:
     // A click on the heartbeat button flips its caption; nothing is sent.
     void toggleHeartbeat();
 
+    // Called with the new state each time the IP box's colour changes.
+    void watchShownState(std::function<void(bool heard)> watcher) { m_watcher = std::move(watcher); }
+
 private:
+    void shown(quint32 colour);
+
+    std::function<void(bool heard)> m_watcher;
     controls::TextBox &m_ipBox;
     QPushButton &m_heartbeatButton;
     dds::LockControls &m_lock;

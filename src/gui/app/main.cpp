@@ -3,6 +3,7 @@
 #include "gui/app/lifecycle.h"
 #include "gui/app/single_copy.h"
 #include "gui/app/version.h"
+#include "gui/remote/control_endpoint.h"
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
 #else
@@ -13,6 +14,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -55,5 +57,17 @@ int main(int argc, char *argv[])
     QObject::connect(&application, &QCoreApplication::aboutToQuit, [&lifecycle] { lifecycle.shutDown(); });
 
     lifecycle.startUp();
+
+    // Scripts may drive the running panel through a local endpoint, only
+    // when asked for; without --control no socket or pipe exists.
+    std::unique_ptr<veloxa::remote::ControlEndpoint> endpoint;
+    if (QCoreApplication::arguments().contains(QStringLiteral("--control"))) {
+        endpoint = std::make_unique<veloxa::remote::ControlEndpoint>(form);
+        if (const QString problem = endpoint->open(); !problem.isEmpty()) {
+            std::fprintf(stderr, "veloxa2-gui: no control endpoint: %s\n", qPrintable(problem));
+            endpoint.reset();
+        }
+    }
+    lifecycle.setFirstAtShutDown([&endpoint] { endpoint.reset(); });
     return QApplication::exec();
 }

@@ -1,0 +1,101 @@
+#include "gui/remote/panel_events.h"
+
+#include "core/link/decoder.h"
+#include "core/link/link_log.h"
+#include "gui/app/link_view.h"
+#include "gui/remote/panel_operations.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+
+namespace veloxa::remote {
+namespace {
+
+const char *const kWatchedControls[] = {"txtIP",       "txtPort",        "txtFreq",     "lblLaserFreq", "txtRampRate",
+                                        "txtRampStep", "txtStopFreq",    "txtSysClk",   "cmdHb",        "sldGain",
+                                        "sldContrast", "optDdsPolarity", "optDdsPower", "lblRev"};
+
+QJsonObject datagramFields(const link::Datagram &datagram)
+{
+    return {{QStringLiteral("bytes"), link::hexBytes(datagram)},
+            {QStringLiteral("meaning"), link::meaningOf(datagram)}};
+}
+
+} // namespace
+
+PanelEvents::PanelEvents(const app::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
+                         app::LinkView &linkView)
+    : m_operations(operations)
+{
+    for (const char *name : kWatchedControls)
+        m_reported.insert(QLatin1String(name), operations.controlState(QLatin1String(name)));
+
+    connect(&channel, &link::Channel::datagramSent, this, [this](const link::Datagram &datagram) {
+        if (m_watched)
+            report(QStringLiteral("sent"), datagramFields(datagram));
+    });
+    connect(&channel, &link::Channel::sendFailed, this, [this](const link::Datagram &datagram, const QString &reason) {
+        if (!m_watched)
+            return;
+        QJsonObject fields = datagramFields(datagram);
+        fields.insert(QStringLiteral("reason"), reason);
+        report(QStringLiteral("send-failed"), fields);
+    });
+    connect(&channel, &link::Channel::datagramArrived, this,
+            [this](const QHostAddress &sender, quint16 port, qsizetype length) {
+                report(QStringLiteral("arrived"),
+                       {{QStringLiteral("length"), static_cast<qint64>(length)},
+                        {QStringLiteral("from"), link::endpointText(sender, port)}});
+            });
+    linkView.watchShownState([this](bool heard) {
+        report(QStringLiteral("link"), {{QStringLiteral("heard"), heard}});
+        reportChanges();
+    });
+    watchControls(controls);
+}
+
+void PanelEvents::watchControls(const app::PanelControls &controls)
+{
+    // Connected after the window's own handlers, so each runs once the
+    // handling (nested corrections included) is through; captions and labels
+    // have no signal of their own and are compared then.
+    for (controls::TextBox *box : {&controls.txtIP, &controls.txtPort, &controls.txtFreq, &controls.txtRampRate,
+                                   &controls.txtRampStep, &controls.txtStopFreq, &controls.txtSysClk})
+        connect(box, &controls::TextBox::changed, this, &PanelEvents::reportChanges);
+    for (controls::Slider *slider : {&controls.sldGain, &controls.sldContrast})
+        connect(slider, &QAbstractSlider::valueChanged, this, &PanelEvents::reportChanges);
+    for (controls::OptionGroup *group : {&controls.optDdsPolarity, &controls.optDdsPower})
+        for (int i = 0; i < group->count(); ++i)
+            connect(group->option(i), &QAbstractButton::toggled, this, &PanelEvents::reportChanges);
+    for (QPushButton *button :
+         {&controls.cmdHb, &controls.cmdDdsReg, &controls.cmdUpdateFreq, &controls.cmdRampStart, &controls.cmdRampStop,
+          &controls.cmdSeqClear, &controls.cmdSeqFreq, &controls.cmdSeqRamp, &controls.cmdSeqAdwin,
+          &controls.cmdSeqExecute, &controls.cmdSeqRestart})
+        connect(button, &QAbstractButton::clicked, this, &PanelEvents::reportChanges);
+    connect(&controls.tmrHB, &QTimer::timeout, this, &PanelEvents::reportChanges);
+}
+
+void PanelEvents::reportChanges()
+{
+    for (const char *name : kWatchedControls) {
+        const QString control = QLatin1String(name);
+        const QJsonValue value = m_operations.controlState(control);
+        QJsonValue &reported = m_reported[control];
+        if (value == reported)
+            continue;
+        reported = value;
+        if (m_watched)
+            report(QStringLiteral("changed"), {{QStringLiteral("name"), control}, {QStringLiteral("value"), value}});
+    }
+}
+
+void PanelEvents::report(const QString &kind, QJsonObject fields)
+{
+    if (!m_watched)
+        return;
+    fields.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    fields.insert(QStringLiteral("kind"), kind);
+    emit happened(fields);
+}
+
+} // namespace veloxa::remote

@@ -1,0 +1,46 @@
+#pragma once
+// The panel's events as a script watches them: each datagram sent or refused,
+// each arrival, each change of the link state and of any control, whatever
+// caused it. Every event is a JSON object with "time" (UTC, milliseconds) and
+// "kind".
+
+#include "core/link/channel.h"
+#include "gui/app/panel_controls.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+
+namespace veloxa::app {
+class LinkView;
+}
+
+namespace veloxa::remote {
+
+class PanelOperations;
+
+class PanelEvents : public QObject {
+    Q_OBJECT
+public:
+    PanelEvents(const app::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
+                app::LinkView &linkView);
+
+    // Events are made only while someone watches; changes are still followed,
+    // so that the first event after a pause reports against the true state.
+    void setWatched(bool watched) { m_watched = watched; }
+
+signals:
+    void happened(const QJsonObject &event);
+
+private:
+    void watchControls(const app::PanelControls &controls);
+    // Reports every control whose state differs from the one last reported.
+    void reportChanges();
+    void report(const QString &kind, QJsonObject fields);
+
+    const PanelOperations &m_operations;
+    QHash<QString, QJsonValue> m_reported;
+    bool m_watched = false;
+};
+
+} // namespace veloxa::remote
