@@ -11,6 +11,27 @@
 #endif
 
 namespace veloxa::ctl {
+namespace {
+
+// --panel: the panel checks and corrects the values as its boxes do, so only
+// the shape of the command line is checked here.
+ParseResult panelPlan(const Tokens &tokens, Plan plan)
+{
+    for (const char *option : {"host", "port", "dry-run", "listen"})
+        if (tokens.options.contains(QLatin1String(option)))
+            return {std::nullopt,
+                    QStringLiteral("--%1 does not go with --panel (the panel has its own)").arg(QLatin1String(option))
+                        + kSeeHelp};
+    const auto panel = buildPanelCommand(tokens);
+    if (!panel)
+        return {std::nullopt, panel.error()};
+    if (plan.json && panel->kind != PanelPlan::Kind::Watch)
+        return {std::nullopt, QStringLiteral("--json goes with --panel watch") + kSeeHelp};
+    plan.panel = *panel;
+    return {plan, {}};
+}
+
+} // namespace
 
 ParseResult parseCommandLine(const QStringList &arguments)
 {
@@ -31,6 +52,11 @@ ParseResult parseCommandLine(const QStringList &arguments)
     const QMap<QString, QString> &options = tokens->options;
     plan.dryRun = options.contains(QStringLiteral("dry-run"));
     plan.verbose = options.contains(QStringLiteral("verbose"));
+    plan.json = options.contains(QStringLiteral("json"));
+    if (options.contains(QStringLiteral("panel")))
+        return panelPlan(*tokens, plan);
+    if (plan.json)
+        return {std::nullopt, QStringLiteral("--json goes with --panel watch") + kSeeHelp};
 
     if (const auto host = options.constFind(QStringLiteral("host")); host != options.constEnd()) {
         plan.host = link::parseDottedQuad(*host);

@@ -8,6 +8,7 @@
 
 #include "core/link/datagrams.h"
 #include "core/unit/limits.h"
+#include "panel_commands.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -37,6 +38,10 @@ struct Plan {
     bool verbose = false;
     std::optional<double> listenSeconds;
     QList<link::Datagram> datagrams; // in the order they go
+
+    // --panel: requests to the running panel instead of datagrams to the unit.
+    std::optional<PanelPlan> panel;
+    bool json = false;
 };
 
 struct ParseResult {

@@ -5,13 +5,21 @@
 
 namespace veloxa::ctl {
 
-QString helpText()
-{
-    return QStringLiteral(R"(Usage: veloxa2-ctl [OPTIONS] COMMAND [ARGS]
+namespace {
+
+const char kHelp[] = R"(Usage: veloxa2-ctl [OPTIONS] COMMAND [ARGS]
+       veloxa2-ctl --panel [--sysclk MHZ] [--verbose] COMMAND [ARGS]
+       veloxa2-ctl --panel get | watch [--json]
 
 Sends commands to a Veloxa2 laser frequency-offset unit over UDP, one datagram
 per command, byte for byte as the Veloxa2 GUI panel sends them. Values are
 checked against the ranges the panel allows; a bad value sends nothing.
+
+With --panel the commands go to a running panel instead (one started with
+veloxa2-gui --control): each becomes what a user does on the window (a box
+assigned, a button or option clicked), so the panel's boxes, label and stored
+settings stay true to what the unit has. The panel applies its own rules; a
+value it corrects is said on stderr.
 
 Commands:
   freq MHZ [--polarity +|-]
@@ -38,6 +46,15 @@ Commands:
   seq execute           Run the sequence.
   seq restart           Restart the sequence.
 
+Commands only with --panel:
+  get                   Print the panel's state as JSON: every control, the
+                        link ("heard") and the heartbeat.
+  watch                 Print one time-stamped line per event (datagram sent
+                        or refused, arrival, link state, control change)
+                        until interrupted or the panel ends.
+  heartbeat on|off      Turn the panel's heartbeat on or off (clicks its
+                        button only when it is not in that state already).
+
 Options (anywhere on the line, as --name VALUE or --name=VALUE):
   --host H          The unit's IPv4 address, a dotted quad. Default: the IP
                     Address the panel has stored, else 192.168.1.133.
@@ -48,7 +65,14 @@ Options (anywhere on the line, as --name VALUE or --name=VALUE):
                     each, and send nothing.
   --listen SECONDS  After sending, wait SECONDS (0..3600) and print one line
                     per datagram that arrives (sender, size, bytes in hex).
-  --verbose         Print the destination and each datagram as it goes.
+  --verbose         Print the destination and each datagram as it goes
+                    (with --panel: each request and its result).
+  --panel           Drive the running panel through its control endpoint
+                    ($XDG_RUNTIME_DIR/veloxa2-gui/control) instead of
+                    sending to the unit. --host, --port, --dry-run and
+                    --listen do not go with it; --sysclk sets the panel's
+                    System Clock box first.
+  --json            With --panel watch: print the events as JSON lines.
   -h, --help        Print this text.
   --version         Print the version.
 
@@ -56,7 +80,8 @@ Numbers are read as a whole: 12.5 and 1e3 are numbers, 12abc is not. A
 negative number is written as it stands: freq -12.34.
 
 Exit status: 0 when everything was sent, 1 when a send failed (the rest is
-not sent), 2 for a bad command line (nothing is sent).
+not sent), 2 for a bad command line (nothing is sent), 3 with --panel when
+no panel endpoint is there, 1 with --panel when the panel refused a request.
 
 Examples:
   veloxa2-ctl --dry-run freq 12.34 --polarity +
@@ -68,7 +93,16 @@ Examples:
   veloxa2-ctl seq add-ramp --step 1 --rate 1 --stop 15
   veloxa2-ctl seq execute
   veloxa2-ctl --listen 2 heartbeat
-)");
+  veloxa2-ctl --panel freq 12.34 --polarity -
+  veloxa2-ctl --panel get
+  veloxa2-ctl --panel watch
+)";
+
+} // namespace
+
+QString helpText()
+{
+    return QString::fromUtf8(kHelp);
 }
 
 } // namespace veloxa::ctl

@@ -4,9 +4,12 @@
 // one unconnected UDP socket, and can then listen for what comes back.
 
 #include "command_line.h"
+#include "output.h"
+#include "panel_client.h"
 
 #include "core/link/decoder.h"
 #include "core/link/link_log.h"
+#include "core/remote/endpoint_path.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,24 +21,11 @@
 #include <cstdio>
 
 using namespace veloxa;
+using ctl::err;
+using ctl::out;
+using ctl::writeText;
 
 namespace {
-
-void writeText(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream); // line by line: a script reading the output sees each arrival as it comes
-}
-
-void out(const QString &line)
-{
-    writeText(stdout, line + QLatin1Char('\n'));
-}
-void err(const QString &line)
-{
-    writeText(stderr, QStringLiteral("veloxa2-ctl: ") + line + QLatin1Char('\n'));
-}
 
 void printArrivals(QUdpSocket &socket)
 {
@@ -98,6 +88,8 @@ int main(int argc, char *argv[])
         return ctl::kExitOk;
     case ctl::Plan::Action::Send: break;
     }
+    if (plan.panel)
+        return ctl::runOnPanel(*plan.panel, {remote::endpointName(), plan.json, plan.verbose});
 
     const ctl::DefaultHost host =
         plan.host ? ctl::DefaultHost{*plan.host, QStringLiteral("--host")} : ctl::defaultHost();

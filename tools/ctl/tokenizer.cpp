@@ -9,8 +9,9 @@ struct KnownOption {
 };
 
 constexpr KnownOption kOptions[] = {
-    {"host", true}, {"port", true}, {"sysclk", true},   {"listen", true},   {"polarity", true}, {"step", true},
-    {"rate", true}, {"stop", true}, {"dry-run", false}, {"verbose", false}, {"help", false},    {"version", false},
+    {"host", true},  {"port", true},     {"sysclk", true}, {"listen", true},   {"polarity", true},
+    {"step", true},  {"rate", true},     {"stop", true},   {"dry-run", false}, {"verbose", false},
+    {"help", false}, {"version", false}, {"panel", false}, {"json", false},
 };
 
 const KnownOption *findOption(const QString &name)

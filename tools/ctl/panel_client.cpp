@@ -1,0 +1,176 @@
+#include "panel_client.h"
+
+#include "output.h"
+
+#include "core/remote/json_rpc.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+
+namespace veloxa::ctl {
+namespace {
+
+constexpr int kConnectMs = 2000;
+constexpr int kAnswerMs = 10000;
+
+QString compact(const QJsonValue &value)
+{
+    if (value.isString())
+        return QLatin1Char('"') + value.toString() + QLatin1Char('"');
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+class Connection {
+public:
+    bool open(const QString &name)
+    {
+        m_socket.connectToServer(name);
+        return m_socket.waitForConnected(kConnectMs);
+    }
+
+    // The next line from the panel; nothing when it went away or said
+    // nothing for `waitMs` (-1: no limit).
+    std::optional<QJsonObject> nextMessage(int waitMs)
+    {
+        while (!m_buffer.contains('\n')) {
+            if (m_socket.state() != QLocalSocket::ConnectedState && m_socket.bytesAvailable() == 0)
+                return std::nullopt;
+            if (!m_socket.waitForReadyRead(waitMs) && m_socket.bytesAvailable() == 0)
+                return std::nullopt;
+            m_buffer += m_socket.readAll();
+        }
+        const qsizetype end = m_buffer.indexOf('\n');
+        const QByteArray line = m_buffer.left(end);
+        m_buffer.remove(0, end + 1);
+        return QJsonDocument::fromJson(line).object();
+    }
+
+    // The answer to one request: its "result", or the failure in words.
+    std::variant<QJsonValue, QString> call(const QString &method, const QJsonObject &params)
+    {
+        const int id = m_nextId++;
+        m_socket.write(remote::requestLine(id, method, params));
+        m_socket.flush();
+        while (const auto message = nextMessage(kAnswerMs)) {
+            if (message->value(QLatin1String("id")) != QJsonValue(id))
+                continue; // an event, for a subscriber
+            if (message->contains(QLatin1String("error")))
+                return message->value(QLatin1String("error")).toObject().value(QLatin1String("message")).toString();
+            return message->value(QLatin1String("result"));
+        }
+        return QStringLiteral("the panel did not answer");
+    }
+
+private:
+    QLocalSocket m_socket;
+    QByteArray m_buffer;
+    int m_nextId = 1;
+};
+
+QString described(const PanelStep &step)
+{
+    QString text = step.method + QLatin1Char(' ') + step.params.value(QLatin1String("name")).toString();
+    if (step.params.contains(QLatin1String("value")))
+        text += QLatin1Char(' ') + compact(step.params.value(QLatin1String("value")));
+    if (step.params.contains(QLatin1String("index")))
+        text += QStringLiteral(" index ") + compact(step.params.value(QLatin1String("index")));
+    return text;
+}
+
+int runSteps(Connection &panel, const PanelPlan &plan, const PanelOptions &options)
+{
+    for (const PanelStep &step : plan.steps) {
+        if (step.unlessHeartbeatIs) {
+            const auto state = panel.call(QStringLiteral("get"), {});
+            if (const auto *failure = std::get_if<QString>(&state)) {
+                err(*failure);
+                return 1;
+            }
+            if (std::get<QJsonValue>(state).toObject().value(QLatin1String("heartbeat")).toBool()
+                == *step.unlessHeartbeatIs) {
+                if (options.verbose)
+                    out(QStringLiteral("heartbeat already %1").arg(*step.unlessHeartbeatIs ? "on" : "off"));
+                continue;
+            }
+        }
+        const auto answer = panel.call(step.method, step.params);
+        if (const auto *failure = std::get_if<QString>(&answer)) {
+            err(QStringLiteral("the panel refused %1: %2").arg(described(step), *failure));
+            return 1;
+        }
+        const QJsonValue &result = std::get<QJsonValue>(answer);
+        if (options.verbose)
+            out(QStringLiteral("%1 -> %2").arg(described(step), compact(result)));
+        const QJsonValue asked = step.params.value(QLatin1String("value"));
+        if (step.method == QLatin1String("set") && result != asked)
+            err(QStringLiteral("%1 is %2, not %3: the panel's rule changed it")
+                    .arg(step.params.value(QLatin1String("name")).toString(), compact(result), compact(asked)));
+    }
+    return 0;
+}
+
+int watch(Connection &panel, const PanelOptions &options)
+{
+    const auto answer = panel.call(QStringLiteral("subscribe"), {});
+    if (const auto *failure = std::get_if<QString>(&answer)) {
+        err(*failure);
+        return 1;
+    }
+    while (const auto message = panel.nextMessage(-1)) {
+        if (message->value(QLatin1String("method")) != QLatin1String("event"))
+            continue;
+        const QJsonObject event = message->value(QLatin1String("params")).toObject();
+        out(options.json ? QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) : eventLine(event));
+    }
+    err(QStringLiteral("the panel closed its endpoint"));
+    return 0;
+}
+
+} // namespace
+
+QString eventLine(const QJsonObject &event)
+{
+    const QString kind = event.value(QLatin1String("kind")).toString();
+    QString line = event.value(QLatin1String("time")).toString() + QLatin1Char(' ') + kind + QLatin1Char(' ');
+    const auto text = [&event](const char *field) { return event.value(QLatin1String(field)).toString(); };
+    if (kind == QLatin1String("sent"))
+        line += text("bytes") + QStringLiteral(" | ") + text("meaning");
+    else if (kind == QLatin1String("send-failed"))
+        line += text("bytes") + QStringLiteral(" | ") + text("meaning") + QStringLiteral(" (") + text("reason")
+            + QLatin1Char(')');
+    else if (kind == QLatin1String("arrived"))
+        line +=
+            QStringLiteral("%1 bytes from %2").arg(event.value(QLatin1String("length")).toInteger()).arg(text("from"));
+    else if (kind == QLatin1String("link"))
+        line += event.value(QLatin1String("heard")).toBool() ? QStringLiteral("heard") : QStringLiteral("lost");
+    else if (kind == QLatin1String("changed"))
+        line += text("name") + QStringLiteral(" = ") + compact(event.value(QLatin1String("value")));
+    return line.trimmed();
+}
+
+int runOnPanel(const PanelPlan &plan, const PanelOptions &options)
+{
+    Connection panel;
+    if (!panel.open(options.endpoint)) {
+        err(QStringLiteral("no panel endpoint at %1; start the panel with: veloxa2-gui --control")
+                .arg(options.endpoint));
+        return kExitNoPanel;
+    }
+    switch (plan.kind) {
+    case PanelPlan::Kind::Get: {
+        const auto state = panel.call(QStringLiteral("get"), {});
+        if (const auto *failure = std::get_if<QString>(&state)) {
+            err(*failure);
+            return 1;
+        }
+        writeText(stdout, QString::fromUtf8(QJsonDocument(std::get<QJsonValue>(state).toObject()).toJson()));
+        return 0;
+    }
+    case PanelPlan::Kind::Watch: return watch(panel, options);
+    case PanelPlan::Kind::Steps: break;
+    }
+    return runSteps(panel, plan, options);
+}
+
+} // namespace veloxa::ctl
