@@ -38,8 +38,9 @@ public:
 
     void simulateArrival()
     {
-        emit arrived();
+        // In the order the UDP channel tells them.
         emit datagramArrived(QHostAddress(QHostAddress::LocalHost), 37829, 2);
+        emit arrived();
     }
 
     QList<Datagram> sent; // every datagram that went, in order

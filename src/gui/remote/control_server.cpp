@@ -6,6 +6,7 @@
 #include "gui/remote/panel_events.h"
 
 #include <QFileInfo>
+#include <QPointer>
 
 #ifndef Q_OS_WIN
 #include <sys/socket.h>
@@ -21,7 +22,7 @@ struct ControlServer::Client {
         , session(operations)
     {
     }
-    QLocalSocket *socket;
+    QPointer<QLocalSocket> socket; // deleted by itself once disconnected
     ControlSession session;
     bool dropped = false;
 };
@@ -169,7 +170,8 @@ void ControlServer::drop(Client &client)
     if (client.dropped)
         return;
     client.dropped = true;
-    client.socket->abort();
+    if (client.socket)
+        client.socket->abort();
     queuePurge();
 }
 
@@ -184,7 +186,12 @@ void ControlServer::queuePurge()
 void ControlServer::purge()
 {
     m_purgeQueued = false;
-    std::erase_if(m_clients, [](const std::unique_ptr<Client> &client) { return client->dropped; });
+    std::erase_if(m_clients, [this](const std::unique_ptr<Client> &client) {
+        // A socket still closing may yet signal: not to a client that is gone.
+        if (client->dropped && client->socket)
+            disconnect(client->socket, nullptr, this, nullptr);
+        return client->dropped;
+    });
     updateWatched();
 }
 
