@@ -8,17 +8,20 @@ set(allowed_src/core/unit "")
 set(allowed_src/core/link "core/numbers")
 set(allowed_src/core/settings "")
 set(allowed_src/core/rules "core/numbers;core/unit;core/link")
+set(allowed_src/core/remote "")
 set(allowed_src/gui/controls "")
 set(allowed_src/gui/dds "core/.*;gui/controls")
 set(allowed_src/gui/ramp "core/.*;gui/controls;gui/dds")
 set(allowed_src/gui/sequence "core/.*;gui/controls")
-set(allowed_src/gui/app "core/.*;gui/.*")
+set(allowed_src/gui/app "core/.*;gui/controls;gui/dds;gui/ramp;gui/sequence;gui/app;gui/remote")
+set(allowed_src/gui/remote "core/.*;gui/controls;gui/app")
 set(allowed_tools/ctl "core/.*")
 set(allowed_tools/unit-sim "core/.*")
 
 set(failures "")
-foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/gui/controls
-               src/gui/dds src/gui/ramp src/gui/sequence src/gui/app tools/ctl tools/unit-sim)
+foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/core/remote
+               src/gui/controls src/gui/dds src/gui/ramp src/gui/sequence src/gui/app src/gui/remote tools/ctl
+               tools/unit-sim)
   string(REGEX REPLACE "^src/" "" own "${folder}")
   file(GLOB sources "${SOURCE_DIR}/${folder}/*.cpp" "${SOURCE_DIR}/${folder}/*.h")
   foreach(source IN LISTS sources)
