@@ -237,6 +237,23 @@ private slots:
         QVERIFY(!panel.form->controls().tmrHB.isActive());
     }
 
+    // The control endpoint closes first, before the channel and the store.
+    void firstAtShutDownRunsBeforeAnythingElse()
+    {
+        WatchedPanel panel;
+        panel.lifecycle->startUp();
+        QStringList events;
+        panel.lifecycle->setFirstAtShutDown([&] {
+            events << (panel.channel.closed ? QStringLiteral("first, channel closed")
+                                            : QStringLiteral("first, channel open"));
+        });
+        panel.store.onWrite = [&](const QString &name) { events << name; };
+        panel.form->close();
+        panel.lifecycle->shutDown();
+        QCOMPARE(events.value(0), QStringLiteral("first, channel open"));
+        QCOMPARE(events.size(), 1 + 6);
+    }
+
     void shutDownRunsOnceAndThenNothingIsHandled()
     {
         WatchedPanel panel;
