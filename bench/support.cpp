@@ -426,6 +426,18 @@ double cpuSeconds(pid_t pid)
     return -1;
 }
 
+std::vector<std::string> openFiles(pid_t pid)
+{
+    std::vector<std::string> targets;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        targets.push_back(error ? entry.path().filename().string() + " (gone)" : target.string());
+    }
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
 ScratchDir::ScratchDir(const std::string &under, const std::string &prefix)
 {
     std::string pattern = under + "/" + prefix + ".XXXXXX";

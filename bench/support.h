@@ -137,6 +137,9 @@ inline const char *verdict(bool met)
 long statusKiB(pid_t pid, const char *field);
 // utime + stime of a process in seconds (from /proc/<pid>/stat); -1 when unknown.
 double cpuSeconds(pid_t pid);
+// What a process's open file descriptors lead to (the targets of /proc/<pid>/fd/*);
+// empty when unknown.
+std::vector<std::string> openFiles(pid_t pid);
 
 // A fresh folder for a panel's settings and runtime files, removed with this
 // object: XDG_CONFIG_HOME=<root>/config, XDG_RUNTIME_DIR=<root>/runtime (0700).

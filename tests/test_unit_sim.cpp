@@ -5,8 +5,10 @@
 #include "core/link/datagrams.h"
 #include "support/bytes.h"
 
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -136,6 +138,32 @@ QByteArray ok(const QByteArray &datagram)
     return QByteArrayLiteral("ok") + datagram.left(1);
 }
 
+// `count` heartbeats, one at a time, to a simulator started with `arguments`:
+// '+' for each answered, '-' for each dropped, as its line says; an answer
+// that disagrees with the line makes it "disagrees at N".
+QString answerPattern(const QStringList &arguments, int count = 32)
+{
+    Sim sim;
+    if (!sim.start(arguments))
+        return QStringLiteral("did not start: ") + sim.output();
+    Panel panel;
+    QString pattern;
+    for (int i = 0; i < count; ++i) {
+        const qsizetype before = sim.lines().size();
+        panel.send(link::heartbeatCommand(), sim.port());
+        if (!QTest::qWaitFor([&] { return sim.lines().size() > before; }, kLineTimeoutMs))
+            return QStringLiteral("no line for heartbeat %1").arg(i);
+        const bool dropped = sim.lines().last() == QLatin1String("heartbeat (answer dropped)");
+        // Sent before the line was written: already here when not dropped.
+        if (dropped == panel.socket.hasPendingDatagrams())
+            return QStringLiteral("disagrees at %1").arg(i);
+        if (!dropped)
+            panel.socket.receiveDatagram();
+        pattern += dropped ? QLatin1Char('-') : QLatin1Char('+');
+    }
+    return panel.quiet(200) ? pattern : QStringLiteral("an answer too many");
+}
+
 } // namespace
 
 class TestUnitSim : public QObject {
@@ -152,6 +180,13 @@ private slots:
     void endsCleanlyOnSignal();
     void silentNeverAnswers();
     void silentAfterStopsAnswering();
+    void dropsAShareOfAnswers_data();
+    void dropsAShareOfAnswers();
+    void delayHoldsAnswersBack_data();
+    void delayHoldsAnswersBack();
+    void flapAnswersThenPausesThenAnswers();
+    void restartForgetsTheState_data();
+    void restartForgetsTheState();
     void refusesWhatItCannotBind_data();
     void refusesWhatItCannotBind();
     void refusesBadOptions_data();
@@ -393,6 +428,153 @@ void TestUnitSim::silentAfterStopsAnswering()
     QCOMPARE(sim.process().state(), QProcess::Running);
 }
 
+void TestUnitSim::dropsAShareOfAnswers_data()
+{
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("second"); // a second run, compared with the first
+    QTest::addColumn<QString>("expect");
+
+    QTest::newRow("--drop 0") << QStringList{"--drop", "0"} << QStringList{} << "none";
+    QTest::newRow("--drop 1") << QStringList{"--drop", "1"} << QStringList{} << "all";
+    QTest::newRow("the same seed twice") << QStringList{"--drop", "0.5", "--seed", "7"}
+                                         << QStringList{"--drop", "0.5", "--seed", "7"} << "same";
+    QTest::newRow("another seed") << QStringList{"--drop", "0.5", "--seed", "7"}
+                                  << QStringList{"--drop", "0.5", "--seed", "8"} << "different";
+}
+
+void TestUnitSim::dropsAShareOfAnswers()
+{
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    QFETCH(QString, expect);
+
+    const QRegularExpression wellFormed(QStringLiteral("^[+-]{32}$"));
+    const QString pattern = answerPattern(first);
+    QVERIFY2(wellFormed.match(pattern).hasMatch(), qPrintable(pattern));
+    if (expect == QLatin1String("none") || expect == QLatin1String("all")) {
+        QCOMPARE(pattern, QString(32, expect == QLatin1String("none") ? QLatin1Char('+') : QLatin1Char('-')));
+        return;
+    }
+    QVERIFY2(pattern.contains(QLatin1Char('+')) && pattern.contains(QLatin1Char('-')), qPrintable(pattern));
+    const QString again = answerPattern(second);
+    QVERIFY2(wellFormed.match(again).hasMatch(), qPrintable(again));
+    QCOMPARE(again == pattern, expect == QLatin1String("same"));
+}
+
+void TestUnitSim::delayHoldsAnswersBack_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::newRow("300 ms") << 300;
+    QTest::newRow("1000 ms") << 1000;
+}
+
+void TestUnitSim::delayHoldsAnswersBack()
+{
+    QFETCH(int, delayMs);
+
+    Sim sim;
+    QVERIFY2(sim.start({QStringLiteral("--delay"), QString::number(delayMs)}), qPrintable(sim.output()));
+    QVERIFY(sim.lines().contains(QStringLiteral("answering %1 ms late").arg(delayMs)));
+    Panel panel;
+    const QList<QByteArray> sent{link::heartbeatCommand(), link::registerDumpCommand(), link::rampStopCommand()};
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> sentAtMs;
+    for (const QByteArray &datagram : sent) {
+        sentAtMs << clock.elapsed();
+        QVERIFY(panel.send(datagram, sim.port()));
+    }
+    // Each comes back in the order sent, and none before its time.
+    for (qsizetype i = 0; i < sent.size(); ++i) {
+        const QNetworkDatagram answer = panel.answer(delayMs + kLineTimeoutMs);
+        QVERIFY2(answer.isValid(), "no answer");
+        QVERIFY2(clock.elapsed() - sentAtMs.at(i) >= delayMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(hex(answer.data()), hex(ok(sent.at(i))));
+    }
+}
+
+void TestUnitSim::flapAnswersThenPausesThenAnswers()
+{
+    Sim sim;
+    QVERIFY2(sim.start({QStringLiteral("--flap"), QStringLiteral("2:1")}), qPrintable(sim.output()));
+    QVERIFY(sim.lines().contains(QStringLiteral("flapping: answering 2000 ms, then silent 1000 ms, over and over")));
+    Panel panel;
+    const QString resumed = QStringLiteral("answers resumed for 2000 ms");
+    const QString pausedLine = QStringLiteral("answers paused for 1000 ms");
+    // A heartbeat every 100 ms until a few have been logged after the unit came back.
+    QElapsedTimer waited;
+    waited.start();
+    while (!(sim.lines().contains(resumed) && sim.lines().size() - sim.lines().indexOf(resumed) > 4)) {
+        QVERIFY2(waited.elapsed() < 4 * kLineTimeoutMs, qPrintable(sim.output()));
+        QVERIFY(panel.send(link::heartbeatCommand(), sim.port()));
+        QTest::qWait(100);
+    }
+    // Heartbeats logged while answering, while silent and while answering again;
+    // exactly those logged in the answering phases were answered.
+    const qsizetype paused = sim.lines().indexOf(pausedLine);
+    const qsizetype back = sim.lines().indexOf(resumed);
+    QVERIFY2(paused > 0 && back > paused, qPrintable(sim.output()));
+    const qsizetype pausedAgain = sim.lines().indexOf(pausedLine, back);
+    const auto heartbeats = [&](qsizetype from, qsizetype to) {
+        return sim.lines().mid(from, to - from).count(QStringLiteral("heartbeat"));
+    };
+    const qsizetype before = heartbeats(0, paused);
+    const qsizetype during = heartbeats(paused, back);
+    const qsizetype after = heartbeats(back, pausedAgain < 0 ? sim.lines().size() : pausedAgain);
+    QVERIFY2(before > 0 && during > 0 && after > 0, qPrintable(sim.output()));
+    QTest::qWait(200);
+    qsizetype answers = 0;
+    while (panel.socket.hasPendingDatagrams() && panel.socket.receiveDatagram().isValid())
+        ++answers;
+    QCOMPARE(answers, before + after);
+}
+
+void TestUnitSim::restartForgetsTheState_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("restarted");
+    QTest::addColumn<int>("answers");
+    QTest::newRow("no answer waiting") << QStringList{"--restart-at", "2"}
+                                       << "restarted after 2000 ms, as after a power cycle: every setting forgotten"
+                                       << 2;
+    // The answer to the contrast, due at about 3 s, is lost with the restart;
+    // the gain's is due after the look at 3.5 s.
+    QTest::newRow("a late answer waiting")
+        << QStringList{"--restart-at", "2", "--delay", "3000"}
+        << "restarted after 2000 ms, as after a power cycle: every setting forgotten, late answers lost: 1" << 0;
+}
+
+void TestUnitSim::restartForgetsTheState()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, restarted);
+    QFETCH(int, answers);
+
+    Sim sim;
+    QVERIFY2(sim.start(arguments + QStringList{QStringLiteral("--verbose")}), qPrintable(sim.output()));
+    Panel panel;
+    // The state line that follows a command's line.
+    const auto stateAfter = [&](const QByteArray &datagram, const QString &line) {
+        if (!panel.send(datagram, sim.port()) || !sim.waitForLine(line))
+            return QString();
+        const qsizetype at = sim.lines().indexOf(line);
+        if (!QTest::qWaitFor([&] { return sim.lines().size() > at + 1; }, kLineTimeoutMs))
+            return QString();
+        return sim.lines().at(at + 1);
+    };
+    const QString before = stateAfter(*link::contrastCommand(42), QStringLiteral("contrast 42"));
+    QVERIFY2(before.contains(QLatin1String("| contrast 42 |")), qPrintable(sim.output()));
+
+    QVERIFY2(sim.waitForLine(restarted), qPrintable(sim.output()));
+    const QString after = stateAfter(*link::gainCommand(3), QStringLiteral("gain 3 (byte 0x60)"));
+    QVERIFY2(after.contains(QLatin1String("| gain 3 (byte 0x60) | contrast unset |")), qPrintable(sim.output()));
+    QTest::qWait(1500);
+    int received = 0;
+    while (panel.socket.hasPendingDatagrams() && panel.socket.receiveDatagram().isValid())
+        ++received;
+    QCOMPARE(received, answers);
+}
+
 void TestUnitSim::refusesWhatItCannotBind_data()
 {
     QTest::addColumn<QString>("address");
@@ -453,6 +635,24 @@ void TestUnitSim::refusesBadOptions_data()
     QTest::newRow("silence not a number") << QStringList{"--silent-after", "soon"};
     QTest::newRow("silent twice over") << QStringList{"--silent", "--silent-after", "1"};
     QTest::newRow("unknown option") << QStringList{"--loud"};
+    QTest::newRow("flap without OFF") << QStringList{"--flap", "5"};
+    QTest::newRow("flap with three parts") << QStringList{"--flap", "5:3:1"};
+    QTest::newRow("flap never answering") << QStringList{"--flap", "0:3"};
+    QTest::newRow("flap never silent") << QStringList{"--flap", "5:0"};
+    QTest::newRow("flap not numbers") << QStringList{"--flap", "on:off"};
+    QTest::newRow("flap without a value") << QStringList{"--flap"};
+    QTest::newRow("flap and silent") << QStringList{"--flap", "5:3", "--silent"};
+    QTest::newRow("flap and silent-after") << QStringList{"--flap", "5:3", "--silent-after", "2"};
+    QTest::newRow("drop above 1") << QStringList{"--drop", "1.5"};
+    QTest::newRow("drop negative") << QStringList{"--drop", "-0.1"};
+    QTest::newRow("drop not a number") << QStringList{"--drop", "nan"};
+    QTest::newRow("delay negative") << QStringList{"--delay", "-1"};
+    QTest::newRow("delay not whole") << QStringList{"--delay", "1.5"};
+    QTest::newRow("delay above an hour") << QStringList{"--delay", "3600001"};
+    QTest::newRow("restart negative") << QStringList{"--restart-at", "-1"};
+    QTest::newRow("restart not a number") << QStringList{"--restart-at", "later"};
+    QTest::newRow("seed negative") << QStringList{"--seed", "-1"};
+    QTest::newRow("seed above 32 bits") << QStringList{"--seed", "4294967296"};
 }
 
 void TestUnitSim::refusesBadOptions()
@@ -468,9 +668,10 @@ void TestUnitSim::refusesBadOptions()
         process.kill();
     QVERIFY2(ended, process.readAllStandardOutput().constData());
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY(process.exitCode() != 0);
-    QVERIFY(!process.readAllStandardOutput().contains("listening"));
-    QVERIFY(!process.readAllStandardError().trimmed().isEmpty());
+    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    const QByteArray error = process.readAllStandardError();
+    QVERIFY2(error.startsWith("veloxa2-unit-sim: ") && error.count('\n') == 1, error.constData());
 }
 
 QTEST_GUILESS_MAIN(TestUnitSim)

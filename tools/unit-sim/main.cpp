@@ -2,17 +2,14 @@
 // hardware. Every datagram is decoded and logged as one line on stdout and
 // answered to its sender, so the panel sees the unit as heard.
 
-#include "core/link/udp_channel.h"
-#include "core/unit/limits.h"
+#include "sim_options.h"
 #include "unit_sim.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <cmath>
 #include <cstdio>
-#include <optional>
+#include <variant>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -80,18 +77,6 @@ bool installQuitOnSignals(QCoreApplication &)
 }
 #endif
 
-std::optional<QHostAddress> parseBindAddress(const QString &text)
-{
-    if (const auto ipv4 = veloxa::link::parseDottedQuad(text))
-        return ipv4;
-    if (text.contains(QLatin1Char(':'))) { // an IPv6 literal
-        QHostAddress address;
-        if (address.setAddress(text.trimmed()) && address.protocol() == QAbstractSocket::IPv6Protocol)
-            return address;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -99,62 +84,17 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veloxa2-unit-sim"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated Veloxa2 unit on UDP. Logs every datagram as the command it is, one line on stdout,\n"
-        "keeps the settings the commands imply, and answers each datagram to its sender\n"
-        "(\"ok\" and the opcode byte, or \"no\" and the first byte for a malformed one)."));
-    parser.addHelpOption();
-    const QCommandLineOption bindOption(QStringLiteral("bind"),
-                                        QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("UDP port to listen on, 0 for any free one (default %1).").arg(veloxa::unit::kPort),
-        QStringLiteral("N"), QString::number(veloxa::unit::kPort));
-    const QCommandLineOption silentOption(QStringLiteral("silent"), QStringLiteral("Never answer."));
-    const QCommandLineOption silentAfterOption(
-        QStringLiteral("silent-after"),
-        QStringLiteral("Answer only during the first SECONDS after start, then stop answering (logging goes on)."),
-        QStringLiteral("SECONDS"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
-                                           QStringLiteral("Print the unit's state after every datagram."));
-    const QCommandLineOption stateOnExitOption(QStringLiteral("state-on-exit"),
-                                               QStringLiteral("Print the unit's state when ending."));
-    parser.addOptions({bindOption, portOption, silentOption, silentAfterOption, verboseOption, stateOnExitOption});
-    parser.process(app); // --help and unknown options end here
-
-    const auto usageError = [](const QString &message) {
-        err(QStringLiteral("veloxa2-unit-sim: %1").arg(message));
-        return kExitUsage;
-    };
-
-    veloxa::sim::SimOptions options;
-    const auto address = parseBindAddress(parser.value(bindOption));
-    if (!address)
-        return usageError(
-            QStringLiteral("--bind needs an IPv4 address such as 127.0.0.1, got \"%1\"").arg(parser.value(bindOption)));
-    options.address = *address;
-
-    bool portOk = false;
-    const uint port = parser.value(portOption).toUInt(&portOk);
-    if (!portOk || port > 65535)
-        return usageError(QStringLiteral("--port needs a number 0 to 65535, got \"%1\"").arg(parser.value(portOption)));
-    options.port = static_cast<quint16>(port);
-
-    if (parser.isSet(silentOption) && parser.isSet(silentAfterOption))
-        return usageError(QStringLiteral("--silent and --silent-after exclude each other"));
-    if (parser.isSet(silentOption))
-        options.answerWindow = std::chrono::milliseconds(0);
-    if (parser.isSet(silentAfterOption)) {
-        bool secondsOk = false;
-        const double seconds = parser.value(silentAfterOption).toDouble(&secondsOk);
-        if (!secondsOk || !std::isfinite(seconds) || seconds < 0 || seconds > 86400.0 * 365)
-            return usageError(QStringLiteral("--silent-after needs a number of seconds, got \"%1\"")
-                                  .arg(parser.value(silentAfterOption)));
-        options.answerWindow = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    const veloxa::sim::ParsedArguments parsed = veloxa::sim::parseArguments(QCoreApplication::arguments());
+    if (const auto *help = std::get_if<veloxa::sim::ShowText>(&parsed)) {
+        std::fputs(qPrintable(help->text), stdout);
+        return 0;
     }
-    options.verbose = parser.isSet(verboseOption);
+    const auto *arguments = std::get_if<veloxa::sim::SimArguments>(&parsed);
+    if (!arguments) {
+        err(QStringLiteral("veloxa2-unit-sim: %1").arg(std::get_if<veloxa::sim::UsageError>(&parsed)->message));
+        return kExitUsage;
+    }
+    const veloxa::sim::SimOptions &options = arguments->options;
 
     if (!installQuitOnSignals(app))
         err(QStringLiteral("veloxa2-unit-sim: cannot catch SIGTERM/SIGINT, ending on them without the state"));
@@ -167,7 +107,7 @@ int main(int argc, char *argv[])
     }
 
     app.exec();
-    if (parser.isSet(stateOnExitOption))
+    if (arguments->stateOnExit)
         out(sim.state().summary());
     return 0;
 }
