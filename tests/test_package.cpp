@@ -111,6 +111,9 @@ private slots:
         QTest::newRow("command-line tool") << QStringLiteral("usr/bin/veloxa2-ctl") << true;
         QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/veloxa2-gui.desktop") << false;
         QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png") << false;
+        QTest::newRow("panel's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-gui.1.gz") << false;
+        QTest::newRow("tool's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-ctl.1.gz") << false;
+        QTest::newRow("simulator's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-unit-sim.1.gz") << false;
     }
 
     void installedFiles()
