@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -109,7 +110,10 @@ private slots:
         QTest::newRow("panel") << QStringLiteral("usr/bin/veloxa2-gui") << true;
         QTest::newRow("simulator") << QStringLiteral("usr/bin/veloxa2-unit-sim") << true;
         QTest::newRow("command-line tool") << QStringLiteral("usr/bin/veloxa2-ctl") << true;
-        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/veloxa2-gui.desktop") << false;
+        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/org.example.veloxa2_gui.desktop")
+                                    << false;
+        QTest::newRow("software centre entry")
+            << QStringLiteral("usr/share/metainfo/org.example.veloxa2_gui.metainfo.xml") << false;
         QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png") << false;
         QTest::newRow("panel's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-gui.1.gz") << false;
         QTest::newRow("tool's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-ctl.1.gz") << false;
@@ -154,7 +158,7 @@ private slots:
     // The menu entry starts the packaged panel and shows the packaged icon.
     void menuEntry()
     {
-        const QString path = m_root + QStringLiteral("/usr/share/applications/veloxa2-gui.desktop");
+        const QString path = m_root + QStringLiteral("/usr/share/applications/org.example.veloxa2_gui.desktop");
         const QMap<QString, QString> keys = desktopEntry(path);
         QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
         QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Veloxa2 GUI"));
@@ -171,6 +175,48 @@ private slots:
         const Result validation = runTool(validator, {path});
         QVERIFY2(validation.ran && validation.exitCode == 0 && validation.out.isEmpty(),
                  qPrintable(validation.describe()));
+    }
+
+    // The software centres' entry: named by its id, which names the menu entry
+    // too; its newest release is the package's version; valid for AppStream,
+    // alone and together with the menu entry and icon it refers to.
+    void softwareCentreEntry()
+    {
+        const QString id = QStringLiteral("org.example.veloxa2_gui");
+        QFile file(m_root + QStringLiteral("/usr/share/metainfo/") + id + QStringLiteral(".metainfo.xml"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QStringList wanted{QStringLiteral("id"), QStringLiteral("launchable"), QStringLiteral("release"),
+                                 QStringLiteral("image"), QStringLiteral("content_rating")};
+        QMap<QString, QString> found; // element name -> its first text or version
+        QXmlStreamReader xml(&file);
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement || !wanted.contains(xml.name().toString())
+                || found.contains(xml.name().toString()))
+                continue;
+            const QString name = xml.name().toString();
+            const QString version = xml.attributes().value(QStringLiteral("version")).toString();
+            found.insert(name,
+                         version.isEmpty() ? xml.readElementText(QXmlStreamReader::IncludeChildElements) : version);
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(found.value(QStringLiteral("id")), id);
+        QCOMPARE(found.value(QStringLiteral("launchable")), id + QStringLiteral(".desktop"));
+        QVERIFY(
+            QFileInfo::exists(m_root + QStringLiteral("/usr/share/applications/") + id + QStringLiteral(".desktop")));
+        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        QCOMPARE(found.value(QStringLiteral("release")), version.out.trimmed()); // the first release is the newest
+        QVERIFY(found.value(QStringLiteral("image")).endsWith(QStringLiteral(".png")));
+        QVERIFY(found.contains(QStringLiteral("content_rating")));
+
+        const QString appstream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+        if (appstream.isEmpty())
+            QSKIP("appstreamcli is not installed; the fields above were checked");
+        const Result alone = runTool(
+            appstream,
+            {QStringLiteral("validate"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"), file.fileName()});
+        QVERIFY2(alone.ran && alone.exitCode == 0, qPrintable(alone.describe()));
+        const Result tree = runTool(appstream, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_root});
+        QVERIFY2(tree.ran && tree.exitCode == 0, qPrintable(tree.describe()));
     }
 
     // The PNG is the window's own icon, pixel for pixel.
