@@ -2,11 +2,15 @@
 // the same commands and options, both ways, and every page renders without a
 // warning from groff.
 
+#include "support/help_listing.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+
+using namespace veloxa;
 
 namespace {
 
@@ -17,59 +21,11 @@ QString manPagePath(const QString &program)
     return QStringLiteral(VELOXA_MAN_DIR "/") + program + QStringLiteral(".1");
 }
 
-// What a text lists: command forms ("freq MHZ [--polarity +|-]", "seq clear")
-// and option names ("--host", "-h").
-struct Listed {
-    QStringList commands;
-    QStringList options;
-
-    void addOptionsOf(const QString &form)
-    {
-        static const QRegularExpression name(QStringLiteral("(?:^|[\\s,])(-{1,2}[A-Za-z?][A-Za-z0-9-]*)"));
-        for (const QRegularExpressionMatch &match : name.globalMatch(form))
-            options << match.captured(1);
-    }
-    void sort()
-    {
-        commands.sort();
-        options.sort();
-    }
-};
-
-// A --help text: sections start with an unindented line ("Commands:",
-// "Options ...:"); an item is a line indented by two blanks, its form running
-// to the first run of two blanks.
-Listed listedInHelp(const QString &help)
-{
-    Listed listed;
-    enum class Section { None, Commands, Options } section = Section::None;
-    static const QRegularExpression item(QStringLiteral("^  (\\S.*?)(?:\\s{2,}.*)?$"));
-    const QStringList lines = help.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        if (!line.isEmpty() && !line.front().isSpace()) {
-            section = line.startsWith(QLatin1String("Commands")) ? Section::Commands
-                : line.startsWith(QLatin1String("Options"))      ? Section::Options
-                                                                 : Section::None;
-            continue;
-        }
-        const QRegularExpressionMatch match = item.match(line);
-        if (!match.hasMatch())
-            continue;
-        const QString form = match.captured(1).simplified();
-        if (section == Section::Commands)
-            listed.commands << form;
-        else if (section == Section::Options && form.startsWith(QLatin1Char('-')))
-            listed.addOptionsOf(form);
-    }
-    listed.sort();
-    return listed;
-}
-
 // A page made by scdoc: in the COMMANDS and OPTIONS sections every item's
 // term is the text line just before its indented description (".RS 4").
-Listed listedInManPage(const QString &roff)
+test::Listed listedInManPage(const QString &roff)
 {
-    Listed listed;
+    test::Listed listed;
     static const QRegularExpression fonts(QStringLiteral("\\\\f[BIRP]|\\\\&"));
     QString section;
     QString previous;
@@ -126,11 +82,11 @@ private slots:
         process.start(path, {QStringLiteral("--help")});
         QVERIFY(process.waitForFinished(kRunTimeoutMs));
         QCOMPARE(process.exitCode(), 0);
-        const Listed help = listedInHelp(QString::fromUtf8(process.readAllStandardOutput()));
+        const test::Listed help = test::listedInHelp(QString::fromUtf8(process.readAllStandardOutput()));
 
         QFile page(manPagePath(program));
         QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
-        const Listed man = listedInManPage(QString::fromUtf8(page.readAll()));
+        const test::Listed man = listedInManPage(QString::fromUtf8(page.readAll()));
 
         QVERIFY2(help.commands.size() >= commands, qPrintable(help.commands.join(QLatin1String(" / "))));
         QVERIFY2(help.options.contains(QStringLiteral("--help")), qPrintable(help.options.join(QLatin1Char(' '))));
