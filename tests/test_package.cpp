@@ -219,6 +219,42 @@ private slots:
         QVERIFY2(tree.ran && tree.exitCode == 0, qPrintable(tree.describe()));
     }
 
+    // The newest entry of the changelog is this version; the copyright file is
+    // in Debian's machine-readable form.
+    void changelogAndCopyright()
+    {
+        const QString doc = m_root + QStringLiteral("/usr/share/doc/veloxa2-gui/");
+        const Result changelog = runTool(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + "changelog.gz"});
+        QVERIFY2(changelog.ran && changelog.exitCode == 0, qPrintable(changelog.describe()));
+        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        QVERIFY2(changelog.out.startsWith(QStringLiteral("veloxa2-gui (%1) ").arg(version.out.trimmed())),
+                 qPrintable(changelog.out.section(QLatin1Char('\n'), 0, 0)));
+        QFile copyright(doc + QStringLiteral("copyright"));
+        QVERIFY(copyright.open(QIODevice::ReadOnly));
+        QVERIFY(copyright.readLine().startsWith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"));
+    }
+
+    // lintian finds no error and no warning (what it only notes is printed).
+    void lintianIsContent()
+    {
+        const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+        if (lintian.isEmpty())
+            QSKIP("lintian is not installed (scripts/deps installs it): the package was not checked by it");
+        const Result check =
+            runTool(lintian,
+                    {QStringLiteral("--allow-root"), QStringLiteral("--pedantic"), QStringLiteral("--display-info"),
+                     QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_package},
+                    {}, kPackTimeoutMs);
+        QVERIFY2(check.ran, "lintian did not finish");
+        const QStringList lines = check.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines) {
+            QVERIFY2(!line.startsWith(QLatin1String("E:")) && !line.startsWith(QLatin1String("W:")), qPrintable(line));
+            qInfo("%s", qPrintable(line));
+        }
+        QVERIFY2(check.exitCode == 0, qPrintable(check.describe()));
+    }
+
     // The PNG is the window's own icon, pixel for pixel.
     void icon()
     {
