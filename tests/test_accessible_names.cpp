@@ -87,6 +87,16 @@ private slots:
         QCOMPARE(controls, 24);
     }
 
+    // A window named by its title, not a bare client area.
+    void windowIsAWindow()
+    {
+        test::PanelHarness panel;
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(panel.form.get());
+        QVERIFY(window);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Veloxa2 GUI"));
+    }
+
     // The heartbeat button's name follows its caption.
     void nameFollowsCaption()
     {

@@ -1,6 +1,7 @@
 #include "gui/app/form_main.h"
 
 #include "core/unit/limits.h"
+#include "gui/app/accessibility.h"
 #include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
 
@@ -137,6 +138,7 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
                   | Qt::WindowCloseButtonHint)
     , Enet(channel)
 {
+    presentFormsAsWindows();
     setObjectName(QStringLiteral("formMain"));
     setWindowTitle(QStringLiteral("Veloxa2 GUI"));
     setWindowIcon(QIcon(QStringLiteral(":/veloxa2/veloxa2.xpm")));
