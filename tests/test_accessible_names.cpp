@@ -1,5 +1,7 @@
 // What a screen reader announces for each control of the window: its
-// accessible name, as the accessibility interface reports it.
+// accessible name and description, as the accessibility interface reports
+// them. (That a change reaches the accessibility bus as an event is checked by
+// test_atspi, against the built panel.)
 
 #include "support/panel_harness.h"
 
@@ -10,13 +12,14 @@
 #include <QTest>
 
 using namespace veloxa;
+using namespace std::chrono_literals;
 
 namespace {
 
-QString announced(QWidget *control)
+QString announced(QWidget *control, QAccessible::Text text = QAccessible::Name)
 {
     QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(control);
-    return interface ? interface->text(QAccessible::Name) : QStringLiteral("<no accessibility interface>");
+    return interface ? interface->text(text) : QStringLiteral("<no accessibility interface>");
 }
 
 } // namespace
@@ -95,6 +98,39 @@ private slots:
         QVERIFY(window);
         QCOMPARE(window->role(), QAccessible::Window);
         QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Veloxa2 GUI"));
+    }
+
+    // The IP box's tint in words, in step with the tint.
+    void linkState_data()
+    {
+        QTest::addColumn<QString>("events"); // a: a datagram arrives; t: a tick one second later
+        QTest::addColumn<bool>("heard");
+
+        QTest::newRow("before the unit answers") << "" << false;
+        QTest::newRow("the unit answers") << "a" << true;
+        QTest::newRow("two seconds of silence") << "att" << true;
+        QTest::newRow("it falls silent") << "attt" << false;
+        QTest::newRow("it is heard again") << "attta" << true;
+    }
+
+    void linkState()
+    {
+        QFETCH(QString, events);
+        QFETCH(bool, heard);
+        test::PanelHarness panel;
+        panel.startAndClear();
+        QWidget &ipBox = panel.form->controls().txtIP;
+        for (const QChar event : events) {
+            if (event == QLatin1Char('a')) {
+                panel.channel.simulateArrival();
+            } else {
+                panel.clock.advance(1s);
+                panel.form->linkSupervisor().tick();
+            }
+        }
+        QCOMPARE(::announced(&ipBox, QAccessible::Description),
+                 QLatin1String(heard ? app::kUnitHeardText : app::kNoAnswerText));
+        QCOMPARE(app::backgroundOf(ipBox) == app::kWhite, heard);
     }
 
     // The heartbeat button's name follows its caption.

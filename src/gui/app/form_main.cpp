@@ -276,6 +276,7 @@ void FormMain::createLinkAndLockControls(const Frames &frames)
     txtIP = textBox(text(unit::kDefaultHost), frames.ip, "txtIP", QRect(8, 18, 96, 22),
                     QStringLiteral("The unit's IP address"));
     setBackground(*txtIP, kLinkLostTint);
+    describeLinkState(*txtIP, false);
     txtSysClk = textBox(text(unit::initial::kClock), frames.clock, "txtSysClk", QRect(8, 18, 108, 22),
                         QStringLiteral("System clock frequency, after PLL and divider (MHz)"));
     cmdHb = button(QStringLiteral("HB is on"), this, "cmdHb", QRect(184, 4, 123, 21),

@@ -1,5 +1,7 @@
 #include "gui/app/link_view.h"
 
+#include "gui/controls/screen_reader.h"
+
 #include <QPalette>
 
 namespace veloxa::app {
@@ -28,6 +30,11 @@ void setBackground(QWidget &widget, quint32 bgr)
     widget.setPalette(palette);
 }
 
+void describeLinkState(QWidget &ipBox, bool heard)
+{
+    controls::describeForScreenReaders(ipBox, QLatin1String(heard ? kUnitHeardText : kNoAnswerText));
+}
+
 LinkView::LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock)
     : m_ipBox(ipBox)
     , m_heartbeatButton(heartbeatButton)
@@ -48,11 +55,13 @@ bool LinkView::linkShownHeard() const
 void LinkView::showLinkLost()
 {
     setBackground(m_ipBox, kLinkLostTint);
+    describeLinkState(m_ipBox, false);
 }
 
 void LinkView::showLinkHeard()
 {
     setBackground(m_ipBox, kWhite);
+    describeLinkState(m_ipBox, true);
 }
 
 void LinkView::resync()

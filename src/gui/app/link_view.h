@@ -21,6 +21,12 @@ quint32 bgrFromColour(const QColor &colour);
 quint32 backgroundOf(const QWidget &widget);
 void setBackground(QWidget &widget, quint32 bgr);
 
+// The link state in words for screen readers, as the IP box's accessible
+// description: the tint is the only other sign of it.
+inline constexpr char kUnitHeardText[] = "unit heard";
+inline constexpr char kNoAnswerText[] = "no answer from the unit";
+void describeLinkState(QWidget &ipBox, bool heard);
+
 class LinkView final : public link::LinkPanel {
 public:
     LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock);
