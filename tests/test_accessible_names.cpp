@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QAccessible>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
 
@@ -46,8 +47,9 @@ private slots:
         row("txtStopFreq", "Stop f (MHz)");
         row("sldGain", "Gain (Icp) 'g'");
         row("sldContrast", "Contrast 'c'");
-        // Buttons and option buttons: their caption.
-        row("cmdHb", "HB is on");
+        // Buttons and option buttons: their caption, or in words where it is a
+        // symbol or a state.
+        row("cmdHb", "Heartbeat");
         row("cmdDdsReg", "DDS Reg 0xB0");
         row("cmdUpdateFreq", "Update 0xA5");
         row("cmdRampStart", "Start 0xAC");
@@ -58,8 +60,8 @@ private slots:
         row("cmdSeqAdwin", "Add Wait For ADWin 0xC1 A4");
         row("cmdSeqExecute", "Execute Sequence 0xC4");
         row("cmdSeqRestart", "Restart Sequence 0xC5");
-        row("optDdsPolarity_0", "+");
-        row("optDdsPolarity_1", "--");
+        row("optDdsPolarity_0", "plus: tuned laser above the reference");
+        row("optDdsPolarity_1", "minus: tuned laser below the reference");
         row("optDdsPower_0", "On");
         row("optDdsPower_1", "Off");
     }
@@ -133,13 +135,67 @@ private slots:
         QCOMPARE(app::backgroundOf(ipBox) == app::kWhite, heard);
     }
 
-    // The heartbeat button's name follows its caption.
-    void nameFollowsCaption()
+    // Descriptions: the hint, in words where it has symbols, or a state.
+    void descriptions_data()
+    {
+        QTest::addColumn<QString>("control"); // an object name, or a frame's caption
+        QTest::addColumn<QString>("description");
+
+        const QString polarity = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
+        QTest::newRow("polarity frame") << "Polarity 'p'" << polarity;
+        QTest::newRow("plus") << "optDdsPolarity_0" << polarity;
+        QTest::newRow("minus") << "optDdsPolarity_1" << polarity;
+        QTest::newRow("heartbeat") << "cmdHb" << "on";
+        QTest::newRow("IP box") << "txtIP" << "no answer from the unit";
+        QTest::newRow("frequency box") << "txtFreq" << "Offset frequency Laser Freq";
+        QTest::newRow("a hint without symbols") << "txtSysClk" << "System clock frequency, after PLL and divider (MHz)";
+    }
+
+    void descriptions()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, description);
+        test::PanelHarness panel;
+        QWidget *widget = panel.form->findChild<QWidget *>(control);
+        for (QGroupBox *frame : panel.form->findChildren<QGroupBox *>())
+            if (frame->title() == control)
+                widget = frame;
+        QVERIFY2(widget, qPrintable(control));
+        QCOMPARE(announced(widget, QAccessible::Description), description);
+    }
+
+    // The heartbeat button keeps its name; its description follows the caption.
+    void heartbeatStateIsItsDescription()
     {
         test::PanelHarness panel;
-        panel.form->controls().cmdHb.click(); // the heartbeat goes off
-        QCOMPARE(panel.form->controls().cmdHb.text(), QStringLiteral("HB is off"));
-        QCOMPARE(announced(&panel.form->controls().cmdHb), QStringLiteral("HB is off"));
+        QPushButton &button = panel.form->controls().cmdHb;
+        for (const char *state : {"off", "on", "off"}) {
+            button.click();
+            QCOMPARE(button.text(), QStringLiteral("HB is ") + QLatin1String(state));
+            QCOMPARE(announced(&button), QStringLiteral("Heartbeat"));
+            QCOMPARE(announced(&button, QAccessible::Description), QLatin1String(state));
+        }
+    }
+
+    // The laser offset label is heard with the frequency box.
+    void laserOffsetWithTheFrequencyBox_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("MHz") << "12" << "Offset frequency 384MHz";
+        QTest::newRow("GHz") << "40" << "Offset frequency 1.28GHz";
+        QTest::newRow("no number") << "-" << "Offset frequency 0MHz";
+    }
+
+    void laserOffsetWithTheFrequencyBox()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, description);
+        test::PanelHarness panel;
+        panel.startWithoutHeartbeat();
+        QVERIFY(test::retype(&panel.form->controls().txtFreq, typed));
+        QCOMPARE(announced(&panel.form->controls().txtFreq, QAccessible::Description), description);
+        QVERIFY(panel.form->controls().lblLaserFreq.text().contains(description.section(QLatin1Char(' '), 2)));
     }
 };
 

@@ -106,8 +106,8 @@ void addOptions(controls::OptionGroup *group, const char *name, QWidget *parent,
 
 // Names every box and slider for screen readers: the label beside it on its
 // row in the same frame, or else the caption of its frame. Buttons and option
-// buttons need nothing here: their caption is their name, and it follows the
-// caption when that changes ("HB is on" / "HB is off").
+// buttons are named by their caption, but for those whose caption is a symbol
+// or a state (speakInWords).
 void nameForScreenReaders(QWidget &window)
 {
     const auto controls = window.findChildren<QWidget *>();
@@ -192,6 +192,22 @@ const QString &polarityHint()
 {
     static const QString hint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
     return hint;
+}
+
+// What screen readers say where a caption or hint is a symbol or a state:
+// ">" and "<" in words, "+" and "--" as what they select, the heartbeat
+// button as one name with its state as the description. Nothing visible
+// changes.
+void speakInWords(QGroupBox &polarityFrame, controls::OptionGroup &polarity, QPushButton &heartbeat)
+{
+    const QString hintInWords = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
+    polarityFrame.setAccessibleDescription(hintInWords);
+    polarity.option(0)->setAccessibleName(QStringLiteral("plus: tuned laser above the reference"));
+    polarity.option(1)->setAccessibleName(QStringLiteral("minus: tuned laser below the reference"));
+    for (int index : {0, 1})
+        polarity.option(index)->setAccessibleDescription(hintInWords);
+    heartbeat.setAccessibleName(QLatin1String(kHeartbeatName));
+    describeHeartbeat(heartbeat);
 }
 
 } // namespace
@@ -291,6 +307,7 @@ void FormMain::createLinkAndLockControls(const Frames &frames)
     optDdsPolarity = new controls::OptionGroup(this);
     addOptions(optDdsPolarity, "optDdsPolarity", frames.polarity, QStringLiteral("+"), QStringLiteral("--"),
                polarityHint());
+    speakInWords(*frames.polarity, *optDdsPolarity, *cmdHb);
 }
 
 void FormMain::createDisplays(const Frames &frames)

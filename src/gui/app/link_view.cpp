@@ -35,6 +35,12 @@ void describeLinkState(QWidget &ipBox, bool heard)
     controls::describeForScreenReaders(ipBox, QLatin1String(heard ? kUnitHeardText : kNoAnswerText));
 }
 
+void describeHeartbeat(QAbstractButton &heartbeatButton)
+{
+    const bool on = link::heartbeatIsOn(heartbeatButton.text());
+    controls::describeForScreenReaders(heartbeatButton, on ? QStringLiteral("on") : QStringLiteral("off"));
+}
+
 LinkView::LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock)
     : m_ipBox(ipBox)
     , m_heartbeatButton(heartbeatButton)
@@ -73,6 +79,7 @@ void LinkView::resync()
 void LinkView::toggleHeartbeat()
 {
     m_heartbeatButton.setText(link::toggledHeartbeatCaption(m_heartbeatButton.text()));
+    describeHeartbeat(m_heartbeatButton);
 }
 
 } // namespace veloxa::app

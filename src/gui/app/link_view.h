@@ -27,6 +27,11 @@ inline constexpr char kUnitHeardText[] = "unit heard";
 inline constexpr char kNoAnswerText[] = "no answer from the unit";
 void describeLinkState(QWidget &ipBox, bool heard);
 
+// The heartbeat button keeps one accessible name; its state ("on", "off",
+// as its caption says) is its description, so a flip is announced as such.
+inline constexpr char kHeartbeatName[] = "Heartbeat";
+void describeHeartbeat(QAbstractButton &heartbeatButton);
+
 class LinkView final : public link::LinkPanel {
 public:
     LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock);
