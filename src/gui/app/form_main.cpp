@@ -2,13 +2,17 @@
 
 #include "core/unit/limits.h"
 #include "gui/app/accessibility.h"
+#include "gui/app/desktop_scale.h"
 #include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
 
 #include <QAbstractSlider>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLineEdit>
+
+#include <cmath>
 
 namespace veloxa::app {
 namespace {
@@ -18,13 +22,13 @@ QString text(std::string_view latin1)
     return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
 }
 
-QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
+QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry, double fontScale)
 {
     auto *box = new QGroupBox(caption, parent);
     // The captions ask for the family by name: where it is missing, the font
     // system puts in its substitute for it.
     QFont captionFont(QStringLiteral("MS Sans Serif"));
-    captionFont.setPointSizeF(8.25);
+    captionFont.setPointSizeF(8.25 * fontScale);
     captionFont.setBold(true);
     box->setFont(captionFont);
     box->setGeometry(geometry);
@@ -142,13 +146,22 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
     setObjectName(QStringLiteral("formMain"));
     setWindowTitle(QStringLiteral("Veloxa2 GUI"));
     setWindowIcon(QIcon(QStringLiteral(":/veloxa2/veloxa2.xpm")));
-    setFixedSize(kClientWidth, kClientHeight);
+    // The layout grows with a larger desktop font (or font DPI); with the
+    // default font the factors are 1 and nothing below changes.
+    const LayoutScale scale = layoutScale(QApplication::font(), logicalDpiY());
+    m_fontScale = scale.font;
+    setFixedSize(static_cast<int>(std::lround(kClientWidth * scale.geometry)),
+                 static_cast<int>(std::lround(kClientHeight * scale.geometry)));
     QFont windowFont = font();
-    windowFont.setPointSizeF(8.0);
+    windowFont.setPointSizeF(8.0 * scale.font);
     setFont(windowFont);
     channel.setObjectName(QStringLiteral("Enet"));
 
     createControls();
+    if (scale.geometry != 1.0) {
+        scaleGeometry(*this, scale.geometry);
+        lblRev->adjustSize();
+    }
     nameForScreenReaders(*this);
     wireControls(store, clock);
     txtFreq->setFocus();
@@ -217,16 +230,16 @@ void FormMain::createControls()
     // Frames first; the controls are then created in tab order, which is the
     // order the focus chain keeps.
     const Frames frames{
-        frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46)),
-        frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46)),
-        frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92)),
-        frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40)),
-        frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46)),
-        frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42)),
-        frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40)),
-        frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44)),
-        frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130)),
-        frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170)),
+        frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46), m_fontScale),
+        frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46), m_fontScale),
+        frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92), m_fontScale),
+        frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40), m_fontScale),
+        frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46), m_fontScale),
+        frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42), m_fontScale),
+        frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40), m_fontScale),
+        frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44), m_fontScale),
+        frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130), m_fontScale),
+        frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170), m_fontScale),
     };
     frames.port->setEnabled(false);
     frames.polarity->setToolTip(polarityHint());
