@@ -20,6 +20,10 @@ set(CPACK_PACKAGE_CONTACT "Veloxa2 GUI maintainers <veloxa2@example.org>"
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The programs go into the package stripped (a Debug tree's too), and the
+# control files with the permissions Debian asks for.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Depends: with dpkg-shlibdeps (package dpkg-dev) the packages and versions of
 # every shared library the programs link, Debian's Qt 6 among them; without

@@ -1,22 +1,26 @@
 // What a screen reader announces for each control of the window: its
-// accessible name, as the accessibility interface reports it.
+// accessible name and description, as the accessibility interface reports
+// them. (That a change reaches the accessibility bus as an event is checked by
+// test_atspi, against the built panel.)
 
 #include "support/panel_harness.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QAccessible>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
 
 using namespace veloxa;
+using namespace std::chrono_literals;
 
 namespace {
 
-QString announced(QWidget *control)
+QString announced(QWidget *control, QAccessible::Text text = QAccessible::Name)
 {
     QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(control);
-    return interface ? interface->text(QAccessible::Name) : QStringLiteral("<no accessibility interface>");
+    return interface ? interface->text(text) : QStringLiteral("<no accessibility interface>");
 }
 
 } // namespace
@@ -43,8 +47,9 @@ private slots:
         row("txtStopFreq", "Stop f (MHz)");
         row("sldGain", "Gain (Icp) 'g'");
         row("sldContrast", "Contrast 'c'");
-        // Buttons and option buttons: their caption.
-        row("cmdHb", "HB is on");
+        // Buttons and option buttons: their caption, or in words where it is a
+        // symbol or a state.
+        row("cmdHb", "Heartbeat");
         row("cmdDdsReg", "DDS Reg 0xB0");
         row("cmdUpdateFreq", "Update 0xA5");
         row("cmdRampStart", "Start 0xAC");
@@ -55,8 +60,8 @@ private slots:
         row("cmdSeqAdwin", "Add Wait For ADWin 0xC1 A4");
         row("cmdSeqExecute", "Execute Sequence 0xC4");
         row("cmdSeqRestart", "Restart Sequence 0xC5");
-        row("optDdsPolarity_0", "+");
-        row("optDdsPolarity_1", "--");
+        row("optDdsPolarity_0", "plus: tuned laser above the reference");
+        row("optDdsPolarity_1", "minus: tuned laser below the reference");
         row("optDdsPower_0", "On");
         row("optDdsPower_1", "Off");
     }
@@ -87,13 +92,110 @@ private slots:
         QCOMPARE(controls, 24);
     }
 
-    // The heartbeat button's name follows its caption.
-    void nameFollowsCaption()
+    // A window named by its title, not a bare client area.
+    void windowIsAWindow()
     {
         test::PanelHarness panel;
-        panel.form->controls().cmdHb.click(); // the heartbeat goes off
-        QCOMPARE(panel.form->controls().cmdHb.text(), QStringLiteral("HB is off"));
-        QCOMPARE(announced(&panel.form->controls().cmdHb), QStringLiteral("HB is off"));
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(panel.form.get());
+        QVERIFY(window);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Veloxa2 GUI"));
+    }
+
+    // The IP box's tint in words, in step with the tint.
+    void linkState_data()
+    {
+        QTest::addColumn<QString>("events"); // a: a datagram arrives; t: a tick one second later
+        QTest::addColumn<bool>("heard");
+
+        QTest::newRow("before the unit answers") << "" << false;
+        QTest::newRow("the unit answers") << "a" << true;
+        QTest::newRow("two seconds of silence") << "att" << true;
+        QTest::newRow("it falls silent") << "attt" << false;
+        QTest::newRow("it is heard again") << "attta" << true;
+    }
+
+    void linkState()
+    {
+        QFETCH(QString, events);
+        QFETCH(bool, heard);
+        test::PanelHarness panel;
+        panel.startAndClear();
+        QWidget &ipBox = panel.form->controls().txtIP;
+        for (const QChar event : events) {
+            if (event == QLatin1Char('a')) {
+                panel.channel.simulateArrival();
+            } else {
+                panel.clock.advance(1s);
+                panel.form->linkSupervisor().tick();
+            }
+        }
+        QCOMPARE(::announced(&ipBox, QAccessible::Description),
+                 QLatin1String(heard ? app::kUnitHeardText : app::kNoAnswerText));
+        QCOMPARE(app::backgroundOf(ipBox) == app::kWhite, heard);
+    }
+
+    // Descriptions: the hint, in words where it has symbols, or a state.
+    void descriptions_data()
+    {
+        QTest::addColumn<QString>("control"); // an object name, or a frame's caption
+        QTest::addColumn<QString>("description");
+
+        const QString polarity = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
+        QTest::newRow("polarity frame") << "Polarity 'p'" << polarity;
+        QTest::newRow("plus") << "optDdsPolarity_0" << polarity;
+        QTest::newRow("minus") << "optDdsPolarity_1" << polarity;
+        QTest::newRow("heartbeat") << "cmdHb" << "on";
+        QTest::newRow("IP box") << "txtIP" << "no answer from the unit";
+        QTest::newRow("frequency box") << "txtFreq" << "Offset frequency Laser Freq";
+        QTest::newRow("a hint without symbols") << "txtSysClk" << "System clock frequency, after PLL and divider (MHz)";
+    }
+
+    void descriptions()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, description);
+        test::PanelHarness panel;
+        QWidget *widget = panel.form->findChild<QWidget *>(control);
+        for (QGroupBox *frame : panel.form->findChildren<QGroupBox *>())
+            if (frame->title() == control)
+                widget = frame;
+        QVERIFY2(widget, qPrintable(control));
+        QCOMPARE(announced(widget, QAccessible::Description), description);
+    }
+
+    // The heartbeat button keeps its name; its description follows the caption.
+    void heartbeatStateIsItsDescription()
+    {
+        test::PanelHarness panel;
+        QPushButton &button = panel.form->controls().cmdHb;
+        for (const char *state : {"off", "on", "off"}) {
+            button.click();
+            QCOMPARE(button.text(), QStringLiteral("HB is ") + QLatin1String(state));
+            QCOMPARE(announced(&button), QStringLiteral("Heartbeat"));
+            QCOMPARE(announced(&button, QAccessible::Description), QLatin1String(state));
+        }
+    }
+
+    // The laser offset label is heard with the frequency box.
+    void laserOffsetWithTheFrequencyBox_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("MHz") << "12" << "Offset frequency 384MHz";
+        QTest::newRow("GHz") << "40" << "Offset frequency 1.28GHz";
+        QTest::newRow("no number") << "-" << "Offset frequency 0MHz";
+    }
+
+    void laserOffsetWithTheFrequencyBox()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, description);
+        test::PanelHarness panel;
+        panel.startWithoutHeartbeat();
+        QVERIFY(test::retype(&panel.form->controls().txtFreq, typed));
+        QCOMPARE(announced(&panel.form->controls().txtFreq, QAccessible::Description), description);
+        QVERIFY(panel.form->controls().lblLaserFreq.text().contains(description.section(QLatin1Char(' '), 2)));
     }
 };
 

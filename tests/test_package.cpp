@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -109,8 +110,14 @@ private slots:
         QTest::newRow("panel") << QStringLiteral("usr/bin/veloxa2-gui") << true;
         QTest::newRow("simulator") << QStringLiteral("usr/bin/veloxa2-unit-sim") << true;
         QTest::newRow("command-line tool") << QStringLiteral("usr/bin/veloxa2-ctl") << true;
-        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/veloxa2-gui.desktop") << false;
+        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/org.example.veloxa2_gui.desktop")
+                                    << false;
+        QTest::newRow("software centre entry")
+            << QStringLiteral("usr/share/metainfo/org.example.veloxa2_gui.metainfo.xml") << false;
         QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png") << false;
+        QTest::newRow("panel's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-gui.1.gz") << false;
+        QTest::newRow("tool's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-ctl.1.gz") << false;
+        QTest::newRow("simulator's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-unit-sim.1.gz") << false;
     }
 
     void installedFiles()
@@ -151,7 +158,7 @@ private slots:
     // The menu entry starts the packaged panel and shows the packaged icon.
     void menuEntry()
     {
-        const QString path = m_root + QStringLiteral("/usr/share/applications/veloxa2-gui.desktop");
+        const QString path = m_root + QStringLiteral("/usr/share/applications/org.example.veloxa2_gui.desktop");
         const QMap<QString, QString> keys = desktopEntry(path);
         QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
         QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Veloxa2 GUI"));
@@ -168,6 +175,84 @@ private slots:
         const Result validation = runTool(validator, {path});
         QVERIFY2(validation.ran && validation.exitCode == 0 && validation.out.isEmpty(),
                  qPrintable(validation.describe()));
+    }
+
+    // The software centres' entry: named by its id, which names the menu entry
+    // too; its newest release is the package's version; valid for AppStream,
+    // alone and together with the menu entry and icon it refers to.
+    void softwareCentreEntry()
+    {
+        const QString id = QStringLiteral("org.example.veloxa2_gui");
+        QFile file(m_root + QStringLiteral("/usr/share/metainfo/") + id + QStringLiteral(".metainfo.xml"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QStringList wanted{QStringLiteral("id"), QStringLiteral("launchable"), QStringLiteral("release"),
+                                 QStringLiteral("image"), QStringLiteral("content_rating")};
+        QMap<QString, QString> found; // element name -> its first text or version
+        QXmlStreamReader xml(&file);
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement || !wanted.contains(xml.name().toString())
+                || found.contains(xml.name().toString()))
+                continue;
+            const QString name = xml.name().toString();
+            const QString version = xml.attributes().value(QStringLiteral("version")).toString();
+            found.insert(name,
+                         version.isEmpty() ? xml.readElementText(QXmlStreamReader::IncludeChildElements) : version);
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(found.value(QStringLiteral("id")), id);
+        QCOMPARE(found.value(QStringLiteral("launchable")), id + QStringLiteral(".desktop"));
+        QVERIFY(
+            QFileInfo::exists(m_root + QStringLiteral("/usr/share/applications/") + id + QStringLiteral(".desktop")));
+        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        QCOMPARE(found.value(QStringLiteral("release")), version.out.trimmed()); // the first release is the newest
+        QVERIFY(found.value(QStringLiteral("image")).endsWith(QStringLiteral(".png")));
+        QVERIFY(found.contains(QStringLiteral("content_rating")));
+
+        const QString appstream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+        if (appstream.isEmpty())
+            QSKIP("appstreamcli is not installed; the fields above were checked");
+        const Result alone = runTool(
+            appstream,
+            {QStringLiteral("validate"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"), file.fileName()});
+        QVERIFY2(alone.ran && alone.exitCode == 0, qPrintable(alone.describe()));
+        const Result tree = runTool(appstream, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_root});
+        QVERIFY2(tree.ran && tree.exitCode == 0, qPrintable(tree.describe()));
+    }
+
+    // The newest entry of the changelog is this version; the copyright file is
+    // in Debian's machine-readable form.
+    void changelogAndCopyright()
+    {
+        const QString doc = m_root + QStringLiteral("/usr/share/doc/veloxa2-gui/");
+        const Result changelog = runTool(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + "changelog.gz"});
+        QVERIFY2(changelog.ran && changelog.exitCode == 0, qPrintable(changelog.describe()));
+        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        QVERIFY2(changelog.out.startsWith(QStringLiteral("veloxa2-gui (%1) ").arg(version.out.trimmed())),
+                 qPrintable(changelog.out.section(QLatin1Char('\n'), 0, 0)));
+        QFile copyright(doc + QStringLiteral("copyright"));
+        QVERIFY(copyright.open(QIODevice::ReadOnly));
+        QVERIFY(copyright.readLine().startsWith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"));
+    }
+
+    // lintian finds no error and no warning (what it only notes is printed).
+    void lintianIsContent()
+    {
+        const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+        if (lintian.isEmpty())
+            QSKIP("lintian is not installed (scripts/deps installs it): the package was not checked by it");
+        const Result check =
+            runTool(lintian,
+                    {QStringLiteral("--allow-root"), QStringLiteral("--pedantic"), QStringLiteral("--display-info"),
+                     QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_package},
+                    {}, kPackTimeoutMs);
+        QVERIFY2(check.ran, "lintian did not finish");
+        const QStringList lines = check.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines) {
+            QVERIFY2(!line.startsWith(QLatin1String("E:")) && !line.startsWith(QLatin1String("W:")), qPrintable(line));
+            qInfo("%s", qPrintable(line));
+        }
+        QVERIFY2(check.exitCode == 0, qPrintable(check.describe()));
     }
 
     // The PNG is the window's own icon, pixel for pixel.

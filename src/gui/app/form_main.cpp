@@ -1,13 +1,18 @@
 #include "gui/app/form_main.h"
 
 #include "core/unit/limits.h"
+#include "gui/app/accessibility.h"
+#include "gui/app/desktop_scale.h"
 #include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
 
 #include <QAbstractSlider>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLineEdit>
+
+#include <cmath>
 
 namespace veloxa::app {
 namespace {
@@ -17,13 +22,13 @@ QString text(std::string_view latin1)
     return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
 }
 
-QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry)
+QGroupBox *frame(const QString &caption, QWidget *parent, QRect geometry, double fontScale)
 {
     auto *box = new QGroupBox(caption, parent);
     // The captions ask for the family by name: where it is missing, the font
     // system puts in its substitute for it.
     QFont captionFont(QStringLiteral("MS Sans Serif"));
-    captionFont.setPointSizeF(8.25);
+    captionFont.setPointSizeF(8.25 * fontScale);
     captionFont.setBold(true);
     box->setFont(captionFont);
     box->setGeometry(geometry);
@@ -105,8 +110,8 @@ void addOptions(controls::OptionGroup *group, const char *name, QWidget *parent,
 
 // Names every box and slider for screen readers: the label beside it on its
 // row in the same frame, or else the caption of its frame. Buttons and option
-// buttons need nothing here: their caption is their name, and it follows the
-// caption when that changes ("HB is on" / "HB is off").
+// buttons are named by their caption, but for those whose caption is a symbol
+// or a state (speakInWords).
 void nameForScreenReaders(QWidget &window)
 {
     const auto controls = window.findChildren<QWidget *>();
@@ -137,16 +142,26 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
                   | Qt::WindowCloseButtonHint)
     , Enet(channel)
 {
+    presentFormsAsWindows();
     setObjectName(QStringLiteral("formMain"));
     setWindowTitle(QStringLiteral("Veloxa2 GUI"));
     setWindowIcon(QIcon(QStringLiteral(":/veloxa2/veloxa2.xpm")));
-    setFixedSize(kClientWidth, kClientHeight);
+    // The layout grows with a larger desktop font (or font DPI); with the
+    // default font the factors are 1 and nothing below changes.
+    const LayoutScale scale = layoutScale(QApplication::font(), logicalDpiY());
+    m_fontScale = scale.font;
+    setFixedSize(static_cast<int>(std::lround(kClientWidth * scale.geometry)),
+                 static_cast<int>(std::lround(kClientHeight * scale.geometry)));
     QFont windowFont = font();
-    windowFont.setPointSizeF(8.0);
+    windowFont.setPointSizeF(8.0 * scale.font);
     setFont(windowFont);
     channel.setObjectName(QStringLiteral("Enet"));
 
     createControls();
+    if (scale.geometry != 1.0) {
+        scaleGeometry(*this, scale.geometry);
+        lblRev->adjustSize();
+    }
     nameForScreenReaders(*this);
     wireControls(store, clock);
     txtFreq->setFocus();
@@ -192,6 +207,22 @@ const QString &polarityHint()
     return hint;
 }
 
+// What screen readers say where a caption or hint is a symbol or a state:
+// ">" and "<" in words, "+" and "--" as what they select, the heartbeat
+// button as one name with its state as the description. Nothing visible
+// changes.
+void speakInWords(QGroupBox &polarityFrame, controls::OptionGroup &polarity, QPushButton &heartbeat)
+{
+    const QString hintInWords = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
+    polarityFrame.setAccessibleDescription(hintInWords);
+    polarity.option(0)->setAccessibleName(QStringLiteral("plus: tuned laser above the reference"));
+    polarity.option(1)->setAccessibleName(QStringLiteral("minus: tuned laser below the reference"));
+    for (int index : {0, 1})
+        polarity.option(index)->setAccessibleDescription(hintInWords);
+    heartbeat.setAccessibleName(QLatin1String(kHeartbeatName));
+    describeHeartbeat(heartbeat);
+}
+
 } // namespace
 
 void FormMain::createControls()
@@ -199,16 +230,16 @@ void FormMain::createControls()
     // Frames first; the controls are then created in tab order, which is the
     // order the focus chain keeps.
     const Frames frames{
-        frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46)),
-        frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46)),
-        frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92)),
-        frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40)),
-        frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46)),
-        frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42)),
-        frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40)),
-        frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44)),
-        frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130)),
-        frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170)),
+        frame(QStringLiteral("IP Address"), this, QRect(4, 2, 112, 46), m_fontScale),
+        frame(QStringLiteral("Port"), this, QRect(120, 2, 58, 46), m_fontScale),
+        frame(QStringLiteral("DDS Frequency"), this, QRect(4, 52, 124, 92), m_fontScale),
+        frame(QStringLiteral("Polarity 'p'"), this, QRect(4, 148, 124, 40), m_fontScale),
+        frame(QStringLiteral("System Clock"), this, QRect(4, 192, 124, 46), m_fontScale),
+        frame(QStringLiteral("Gain (Icp) 'g'"), this, QRect(4, 242, 124, 42), m_fontScale),
+        frame(QStringLiteral("DDS Power 0xA0..."), this, QRect(4, 288, 124, 40), m_fontScale),
+        frame(QStringLiteral("Contrast 'c'"), this, QRect(4, 332, 124, 44), m_fontScale),
+        frame(QStringLiteral("Ramp"), this, QRect(132, 52, 175, 130), m_fontScale),
+        frame(QStringLiteral("Command Sequence"), this, QRect(132, 186, 175, 170), m_fontScale),
     };
     frames.port->setEnabled(false);
     frames.polarity->setToolTip(polarityHint());
@@ -274,6 +305,7 @@ void FormMain::createLinkAndLockControls(const Frames &frames)
     txtIP = textBox(text(unit::kDefaultHost), frames.ip, "txtIP", QRect(8, 18, 96, 22),
                     QStringLiteral("The unit's IP address"));
     setBackground(*txtIP, kLinkLostTint);
+    describeLinkState(*txtIP, false);
     txtSysClk = textBox(text(unit::initial::kClock), frames.clock, "txtSysClk", QRect(8, 18, 108, 22),
                         QStringLiteral("System clock frequency, after PLL and divider (MHz)"));
     cmdHb = button(QStringLiteral("HB is on"), this, "cmdHb", QRect(184, 4, 123, 21),
@@ -288,6 +320,7 @@ void FormMain::createLinkAndLockControls(const Frames &frames)
     optDdsPolarity = new controls::OptionGroup(this);
     addOptions(optDdsPolarity, "optDdsPolarity", frames.polarity, QStringLiteral("+"), QStringLiteral("--"),
                polarityHint());
+    speakInWords(*frames.polarity, *optDdsPolarity, *cmdHb);
 }
 
 void FormMain::createDisplays(const Frames &frames)

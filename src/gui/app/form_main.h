@@ -97,6 +97,7 @@ private:
     QLabel *lblRev;
     QTimer *tmrHB;
     std::unique_ptr<PanelControls> m_controls;
+    double m_fontScale = 1.0; // of the desktop's font against the design's (desktop_scale.h)
 
     std::unique_ptr<QObject> m_wiring; // context of the window's own connections
     std::unique_ptr<dds::LockControls> m_lock;

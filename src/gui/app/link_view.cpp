@@ -1,5 +1,7 @@
 #include "gui/app/link_view.h"
 
+#include "gui/controls/screen_reader.h"
+
 #include <QPalette>
 
 namespace veloxa::app {
@@ -26,6 +28,17 @@ void setBackground(QWidget &widget, quint32 bgr)
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Base, colourFromBgr(bgr));
     widget.setPalette(palette);
+}
+
+void describeLinkState(QWidget &ipBox, bool heard)
+{
+    controls::describeForScreenReaders(ipBox, QLatin1String(heard ? kUnitHeardText : kNoAnswerText));
+}
+
+void describeHeartbeat(QAbstractButton &heartbeatButton)
+{
+    const bool on = link::heartbeatIsOn(heartbeatButton.text());
+    controls::describeForScreenReaders(heartbeatButton, on ? QStringLiteral("on") : QStringLiteral("off"));
 }
 
 LinkView::LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock)
@@ -59,6 +72,7 @@ void LinkView::shown(quint32 colour)
 {
     const bool changes = backgroundOf(m_ipBox) != colour;
     setBackground(m_ipBox, colour);
+    describeLinkState(m_ipBox, colour == kWhite);
     if (changes && m_watcher)
         m_watcher(colour == kWhite);
 }
@@ -72,6 +86,7 @@ void LinkView::resync()
 void LinkView::toggleHeartbeat()
 {
     m_heartbeatButton.setText(link::toggledHeartbeatCaption(m_heartbeatButton.text()));
+    describeHeartbeat(m_heartbeatButton);
 }
 
 } // namespace veloxa::app

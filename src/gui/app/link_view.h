@@ -23,6 +23,17 @@ quint32 bgrFromColour(const QColor &colour);
 quint32 backgroundOf(const QWidget &widget);
 void setBackground(QWidget &widget, quint32 bgr);
 
+// The link state in words for screen readers, as the IP box's accessible
+// description: the tint is the only other sign of it.
+inline constexpr char kUnitHeardText[] = "unit heard";
+inline constexpr char kNoAnswerText[] = "no answer from the unit";
+void describeLinkState(QWidget &ipBox, bool heard);
+
+// The heartbeat button keeps one accessible name; its state ("on", "off",
+// as its caption says) is its description, so a flip is announced as such.
+inline constexpr char kHeartbeatName[] = "Heartbeat";
+void describeHeartbeat(QAbstractButton &heartbeatButton);
+
 class LinkView final : public link::LinkPanel {
 public:
     LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock);

@@ -2,6 +2,7 @@
 
 #include "core/rules/box_rules.h"
 #include "core/rules/tuning_word.h"
+#include "gui/controls/screen_reader.h"
 #include "gui/dds/system_clock.h"
 
 namespace veloxa::dds {
@@ -17,6 +18,7 @@ FrequencyEntry::FrequencyEntry(controls::TextBox &frequency, const controls::Tex
     connect(&frequency, &controls::TextBox::changed, this, [this] { frequencyChanged(); });
     connect(&frequency, &controls::TextBox::enterPressed, this, [this] { frequencyUpdate(); });
     connect(&update, &QAbstractButton::clicked, this, [this] { frequencyUpdate(); });
+    describeLaserOffset();
 }
 
 void FrequencyEntry::frequencyChanged()
@@ -27,8 +29,18 @@ void FrequencyEntry::frequencyChanged()
     // which for a text that is a number as a whole is that number, and for
     // any other text ("", "-", "12a") what the unit is about to receive.
     m_laserFrequency.setText(rules::laserOffsetCaption(m_frequency.text()));
+    describeLaserOffset();
 
     frequencyUpdate();
+}
+
+// "Offset frequency 394.88MHz": the label's caption, which a sighted user
+// reads beside the box, without its brackets.
+void FrequencyEntry::describeLaserOffset()
+{
+    QString caption = m_laserFrequency.text();
+    caption.remove(QLatin1Char('(')).remove(QLatin1Char(')'));
+    controls::describeForScreenReaders(m_frequency, QStringLiteral("Offset frequency ") + caption);
 }
 
 bool FrequencyEntry::frequencyUpdate()

@@ -1,7 +1,8 @@
 #pragma once
 // The DDS frequency box: clamped to +/- half the system clock, the laser
 // offset (32 x the DDS frequency) in the label, and the frequency sent on
-// every change, on Enter and on the Update button.
+// every change, on Enter and on the Update button. Screen readers hear the
+// label with the box, as its description.
 
 #include "core/link/channel.h"
 #include "gui/controls/text_box.h"
@@ -25,6 +26,8 @@ public:
     bool frequencyUpdate();
 
 private:
+    void describeLaserOffset();
+
     controls::TextBox &m_frequency;
     const controls::TextBox &m_clock;
     QLabel &m_laserFrequency;

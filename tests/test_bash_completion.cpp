@@ -1,0 +1,129 @@
+// The bash completion of veloxa2-ctl, sourced into a plain bash: what it
+// offers for a line typed so far, and that its lists of commands, seq
+// subcommands and options are those of veloxa2-ctl --help.
+
+#include "support/help_listing.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace veloxa;
+
+namespace {
+
+constexpr int kRunTimeoutMs = 30000;
+
+// The candidates the completion registered for veloxa2-ctl offers when the
+// words are on the line and the cursor ends the last one.
+QStringList completed(const QStringList &words)
+{
+    const QString script =
+        QStringLiteral("source \"$1\"; shift\n"
+                       "function=$(complete -p veloxa2-ctl | sed -n 's/.* -F \\([^ ]*\\) .*/\\1/p')\n"
+                       "[ -n \"$function\" ] || exit 3\n"
+                       "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
+                       "\"$function\" veloxa2-ctl \"${COMP_WORDS[COMP_CWORD]}\" \"${COMP_WORDS[COMP_CWORD - 1]}\"\n"
+                       "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+               QStringList{QStringLiteral("--norc"), QStringLiteral("--noprofile"), QStringLiteral("-c"), script,
+                           QStringLiteral("bash"), QStringLiteral(VELOXA_COMPLETION_PATH),
+                           QStringLiteral("veloxa2-ctl")}
+                   + words);
+    if (!bash.waitForFinished(kRunTimeoutMs) || bash.exitCode() != 0)
+        return {QStringLiteral("<bash failed: %1>").arg(QString::fromUtf8(bash.readAllStandardError()))};
+    QStringList candidates =
+        QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    candidates.sort();
+    return candidates;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.removeDuplicates();
+    list.sort();
+    return list;
+}
+
+test::Listed ctlHelp()
+{
+    QProcess ctl;
+    ctl.start(QStringLiteral(VELOXA_CTL_PATH), {QStringLiteral("--help")});
+    if (!ctl.waitForFinished(kRunTimeoutMs))
+        return {};
+    return test::listedInHelp(QString::fromUtf8(ctl.readAllStandardOutput()));
+}
+
+} // namespace
+
+class TestBashCompletion : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("bash")).isEmpty())
+            QSKIP("bash is not installed");
+    }
+
+    void offers_data()
+    {
+        QTest::addColumn<QString>("line"); // the words typed; "|" stands for the empty word at the cursor
+        QTest::addColumn<QString>("offered");
+
+        const QString global = QStringLiteral("--dry-run --help --host --listen --port --sysclk --verbose --version");
+        QTest::newRow("commands") << "|"
+                                  << "contrast dds-reg freq gain heartbeat polarity power ramp ramp-stop seq";
+        QTest::newRow("commands by prefix") << "ra" << "ramp ramp-stop";
+        QTest::newRow("command after an option and its value") << "--host 127.0.0.1 d" << "dds-reg";
+        QTest::newRow("option value is not completed") << "--sysclk |" << "";
+        QTest::newRow("global options") << "--" << global;
+        QTest::newRow("an option given once is not offered again") << "--verbose --ver" << "--version";
+        QTest::newRow("seq subcommands") << "seq |" << "add-freq add-ramp add-wait clear execute restart";
+        QTest::newRow("seq subcommand by prefix") << "seq add-" << "add-freq add-ramp add-wait";
+        QTest::newRow("seq add-ramp options") << "seq add-ramp --s" << "--step --stop --sysclk";
+        QTest::newRow("ramp options left") << "ramp --step 1 --rate 2 --st" << "--stop";
+        QTest::newRow("freq takes --polarity") << "freq 12.34 --p" << "--polarity --port";
+        QTest::newRow("--polarity value") << "freq 12.34 --polarity |" << "+ -";
+        QTest::newRow("--polarity=value") << "freq 12.34 --polarity = |" << "+ -";
+        QTest::newRow("polarity command") << "polarity |" << "+ -";
+        QTest::newRow("polarity minus is a value") << "polarity -" << "-";
+        QTest::newRow("power") << "power |" << "off on";
+        QTest::newRow("power by prefix") << "power of" << "off";
+        QTest::newRow("gain") << "gain |" << "0 1 2 3 4 5 6 7";
+        QTest::newRow("nothing after a complete command") << "power on |" << "";
+    }
+
+    void offers()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, offered);
+        QStringList words = line.split(QLatin1Char(' '));
+        if (words.constLast() == QLatin1String("|"))
+            words.last().clear();
+        QCOMPARE(completed(words), sorted(offered.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
+    }
+
+    // What the completion knows is what the tool's help lists.
+    void listsAreThoseOfTheHelp()
+    {
+        const test::Listed help = ctlHelp();
+        QVERIFY(!help.commands.isEmpty());
+        QStringList commands;
+        QStringList subcommands;
+        for (const QString &form : help.commands) {
+            const QStringList words = form.split(QLatin1Char(' '));
+            commands << words.constFirst();
+            if (words.constFirst() == QLatin1String("seq"))
+                subcommands << words.value(1);
+        }
+        QCOMPARE(completed({QString()}), sorted(commands));
+        QCOMPARE(completed({QStringLiteral("seq"), QString()}), sorted(subcommands));
+        const QStringList longOptions = help.options.filter(QRegularExpression(QStringLiteral("^--")));
+        QCOMPARE(completed({QStringLiteral("--")}), sorted(longOptions));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBashCompletion)
+#include "test_bash_completion.moc"
