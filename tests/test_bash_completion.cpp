@@ -72,9 +72,14 @@ private slots:
         QTest::addColumn<QString>("line"); // the words typed; "|" stands for the empty word at the cursor
         QTest::addColumn<QString>("offered");
 
-        const QString global = QStringLiteral("--dry-run --help --host --listen --port --sysclk --verbose --version");
+        const QString global = QStringLiteral("--dry-run --help --host --listen --panel --port --sysclk --verbose --version");
         QTest::newRow("commands") << "|"
                                   << "contrast dds-reg freq gain heartbeat polarity power ramp ramp-stop seq";
+        QTest::newRow("the panel's commands") << "--panel |"
+                                              << "contrast dds-reg freq gain get heartbeat polarity power ramp "
+                                                 "ramp-stop seq watch";
+        QTest::newRow("watch takes --json") << "--panel watch --j" << "--json";
+        QTest::newRow("heartbeat on the panel") << "--panel heartbeat |" << "off on";
         QTest::newRow("commands by prefix") << "ra" << "ramp ramp-stop";
         QTest::newRow("command after an option and its value") << "--host 127.0.0.1 d" << "dds-reg";
         QTest::newRow("option value is not completed") << "--sysclk |" << "";
@@ -84,7 +89,7 @@ private slots:
         QTest::newRow("seq subcommand by prefix") << "seq add-" << "add-freq add-ramp add-wait";
         QTest::newRow("seq add-ramp options") << "seq add-ramp --s" << "--step --stop --sysclk";
         QTest::newRow("ramp options left") << "ramp --step 1 --rate 2 --st" << "--stop";
-        QTest::newRow("freq takes --polarity") << "freq 12.34 --p" << "--polarity --port";
+        QTest::newRow("freq takes --polarity") << "freq 12.34 --p" << "--panel --polarity --port";
         QTest::newRow("--polarity value") << "freq 12.34 --polarity |" << "+ -";
         QTest::newRow("--polarity=value") << "freq 12.34 --polarity = |" << "+ -";
         QTest::newRow("polarity command") << "polarity |" << "+ -";
@@ -118,10 +123,11 @@ private slots:
             if (words.constFirst() == QLatin1String("seq"))
                 subcommands << words.value(1);
         }
-        QCOMPARE(completed({QString()}), sorted(commands));
+        commands.removeDuplicates(); // "heartbeat" and "heartbeat on|off"
+        QCOMPARE(completed({QStringLiteral("--panel"), QString()}), sorted(commands));
         QCOMPARE(completed({QStringLiteral("seq"), QString()}), sorted(subcommands));
         const QStringList longOptions = help.options.filter(QRegularExpression(QStringLiteral("^--")));
-        QCOMPARE(completed({QStringLiteral("--")}), sorted(longOptions));
+        QCOMPARE(completed({QStringLiteral("watch"), QStringLiteral("--")}), sorted(longOptions));
     }
 };
 
