@@ -34,11 +34,12 @@ QString sanitizerRuntime()
     QFile maps(QStringLiteral("/proc/self/maps"));
     if (!maps.open(QIODevice::ReadOnly))
         return {};
-    while (!maps.atEnd()) {
-        const QString line = QString::fromUtf8(maps.readLine()).trimmed();
-        const qsizetype path = line.indexOf(QLatin1Char('/'));
-        if (path >= 0 && line.contains(QLatin1String("/libasan.so")))
-            return line.mid(path);
+    // A file of /proc has no size: read it whole, not up to atEnd().
+    const QList<QByteArray> lines = maps.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const qsizetype path = line.indexOf('/');
+        if (path >= 0 && line.contains("/libasan.so"))
+            return QString::fromUtf8(line.mid(path).trimmed());
     }
     return {};
 }
