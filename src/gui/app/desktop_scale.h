@@ -16,7 +16,7 @@ inline constexpr double kDesignPointSize = 9.0;
 inline constexpr int kDesignDpi = 96;
 
 struct LayoutScale {
-    double font = 1.0;     // for every point size
+    double font = 1.0; // for every point size
     double geometry = 1.0; // for every position and size in pixels
 };
 
