@@ -1,7 +1,7 @@
 // The built panel as a screen reader meets it on the AT-SPI bus: on a
 // virtual X display, with a private session bus and the accessibility bus
 // and registry started here, read through pyatspi (tests/atspi/panel_tree.py).
-// The panel talks to a socket playing the unit on 127.0.0.1.
+// The panel talks to a socket playing the unit on 127.0.0.121.
 
 #include "support/panel_process.h"
 #include "support/unit_socket.h"
@@ -120,12 +120,12 @@ private slots:
         QVERIFY(m_atspi.waitForStarted());
 
         // The unit, heard only while the test says so.
-        QVERIFY(m_unit.bind(QHostAddress::LocalHost));
+        QVERIFY(m_unit.bind(QHostAddress(QStringLiteral("127.0.0.121")))); // no other test binds it
         connect(&m_unit.socket, &QUdpSocket::readyRead, this, [this] {
             if (m_answering)
                 m_unit.answer();
         });
-        m_environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")},
+        m_environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.121")},
                             {QStringLiteral("Frequency"), QStringLiteral("12.34")}});
         m_panel.setProcessEnvironment(m_session);
         m_panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);

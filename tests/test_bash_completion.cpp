@@ -72,7 +72,8 @@ private slots:
         QTest::addColumn<QString>("line"); // the words typed; "|" stands for the empty word at the cursor
         QTest::addColumn<QString>("offered");
 
-        const QString global = QStringLiteral("--dry-run --help --host --listen --panel --port --sysclk --verbose --version");
+        const QString global =
+            QStringLiteral("--dry-run --help --host --listen --panel --port --sysclk --verbose --version");
         QTest::newRow("commands") << "|"
                                   << "contrast dds-reg freq gain heartbeat polarity power ramp ramp-stop seq";
         QTest::newRow("the panel's commands") << "--panel |"

@@ -95,7 +95,7 @@ private slots:
         QVERIFY2(QFile::exists(QStringLiteral(VELOXA_LIBFAKETIME)),
                  "libfaketime is missing: scripts/deps installs the Debian package faketime");
 
-        const QString address = QStringLiteral("127.0.0.61");
+        const QString address = QStringLiteral("127.0.0.101"); // an address no other test binds
         PanelEnvironment environment;
         environment.seed({{"IP Address", address}});
         FakeUnit unit;

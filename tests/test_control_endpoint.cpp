@@ -1,7 +1,7 @@
 // The control endpoint of the built panel, over its real socket: where it is
 // and who may reach it, what it refuses, its limits, and veloxa2-ctl --panel
 // for every command, checked by the datagrams a socket playing the unit on
-// 127.0.0.1 receives. In-process: a subscriber that never reads while events
+// 127.0.0.111 receives. In-process: a subscriber that never reads while events
 // flood, with the window's timers watched.
 
 #include "core/remote/json_rpc.h"
@@ -94,11 +94,11 @@ struct RunningPanel {
     QProcess process;
 
     // The panel with --control (unless told otherwise), sending to a unit on
-    // 127.0.0.1 that answers everything.
+    // 127.0.0.111 that answers everything.
     bool start(const QStringList &arguments = {QStringLiteral("--control")})
     {
-        environment.seed({{"IP Address", "127.0.0.1"}});
-        if (!unit.bind(QHostAddress::LocalHost))
+        environment.seed({{"IP Address", "127.0.0.111"}}); // an address no other test binds
+        if (!unit.bind(QHostAddress(QStringLiteral("127.0.0.111"))))
             return false;
         QObject::connect(&unit.socket, &QUdpSocket::readyRead, &unit.socket, [this] { unit.answer(); });
         process.setProcessEnvironment(environment.processEnvironment());
@@ -147,7 +147,8 @@ private slots:
         QVERIFY(panel.endpointOpen());
         const QString path = endpointOf(panel.environment);
         QCOMPARE(modeOf(QFileInfo(path).path()), 0700);
-        QCOMPARE(modeOf(path), 0600);
+        // The socket is made 0700 and then 0600, inside the 0700 folder.
+        QTRY_COMPARE(modeOf(path), 0600);
         QCOMPARE(QFileInfo(path).ownerId(), ::geteuid());
     }
 
