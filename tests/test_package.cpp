@@ -45,19 +45,19 @@ Result runTool(const QString &program, const QStringList &arguments, const QStri
     return result;
 }
 
-// The keys of the [Desktop Entry] group.
-QMap<QString, QString> desktopEntry(const QString &path)
+// The keys of one group of a desktop file ("Desktop Entry", "Desktop Action control").
+QMap<QString, QString> desktopGroup(const QString &path, const QString &group)
 {
     QFile file(path);
     QMap<QString, QString> keys;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return keys;
-    bool inEntry = false;
+    bool inGroup = false;
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         if (line.startsWith(QLatin1Char('[')))
-            inEntry = line == QLatin1String("[Desktop Entry]");
-        else if (inEntry && line.contains(QLatin1Char('=')) && !line.startsWith(QLatin1Char('#')))
+            inGroup = line == QLatin1Char('[') + group + QLatin1Char(']');
+        else if (inGroup && line.contains(QLatin1Char('=')) && !line.startsWith(QLatin1Char('#')))
             keys.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
     }
     return keys;
@@ -159,7 +159,7 @@ private slots:
     void menuEntry()
     {
         const QString path = m_root + QStringLiteral("/usr/share/applications/org.example.veloxa2_gui.desktop");
-        const QMap<QString, QString> keys = desktopEntry(path);
+        const QMap<QString, QString> keys = desktopGroup(path, QStringLiteral("Desktop Entry"));
         QCOMPARE(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
         QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral("Veloxa2 GUI"));
         QCOMPARE(keys.value(QStringLiteral("Exec")), QStringLiteral("veloxa2-gui"));
@@ -168,6 +168,12 @@ private slots:
         QVERIFY(QFileInfo(m_root + QStringLiteral("/usr/bin/") + keys.value(QStringLiteral("Exec"))).isExecutable());
         QVERIFY(QFileInfo::exists(m_root + QStringLiteral("/usr/share/icons/hicolor/32x32/apps/")
                                   + keys.value(QStringLiteral("Icon")) + QStringLiteral(".png")));
+
+        // The action that starts the panel with its control endpoint open.
+        QVERIFY(keys.value(QStringLiteral("Actions")).split(QLatin1Char(';')).contains(QStringLiteral("control")));
+        const QMap<QString, QString> action = desktopGroup(path, QStringLiteral("Desktop Action control"));
+        QCOMPARE(action.value(QStringLiteral("Exec")), QStringLiteral("veloxa2-gui --control"));
+        QVERIFY(!action.value(QStringLiteral("Name")).isEmpty());
 
         const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
         if (validator.isEmpty())
