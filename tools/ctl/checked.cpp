@@ -18,6 +18,25 @@ QString rangeText(double low, double high)
 
 } // namespace
 
+std::optional<Failure> expectValues(const QString &command, const QStringList &arguments, int count,
+                                    const QString &what)
+{
+    if (arguments.size() < count)
+        return Failure{QStringLiteral("%1 needs %2").arg(command, what) + kSeeHelp};
+    if (arguments.size() > count)
+        return Failure{QStringLiteral("%1: unexpected argument \"%2\"").arg(command, arguments.at(count)) + kSeeHelp};
+    return std::nullopt;
+}
+
+Checked<int> polarityIndex(const QString &name, const QString &text)
+{
+    if (text == QLatin1String("+"))
+        return 0;
+    if (text == QLatin1String("-") || text == QLatin1String("--"))
+        return 1;
+    return Failure{QStringLiteral("%1: \"%2\" is neither + nor -").arg(name, text)};
+}
+
 Checked<double> numberIn(const QString &name, const QString &text, double low, double high, const QString &unit)
 {
     const QString shown = text.trimmed();

@@ -3,7 +3,9 @@
 // none.
 
 #include <QString>
+#include <QStringList>
 
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -36,6 +38,13 @@ public:
 private:
     std::variant<T, Failure> m_value;
 };
+
+// Exactly `count` values after `command`, else the line that says why not.
+std::optional<Failure> expectValues(const QString &command, const QStringList &arguments, int count,
+                                    const QString &what);
+
+// Polarity index as the panel's options number them: 0 "+", 1 "--" (also "-").
+Checked<int> polarityIndex(const QString &name, const QString &text);
 
 // The whole text as one number in low..high, as the panel reads its boxes
 // when it sends; `unit` follows the range in the message.

@@ -96,15 +96,9 @@ public:
     }
 
 private:
-    // Exactly `count` values after the command.
     std::optional<Failure> expectValues(int count, const QString &what) const
     {
-        if (m_arguments.size() < count)
-            return Failure{QStringLiteral("%1 needs %2").arg(m_command, what) + kSeeHelp};
-        if (m_arguments.size() > count)
-            return Failure{QStringLiteral("%1: unexpected argument \"%2\"").arg(m_command, m_arguments.at(count))
-                           + kSeeHelp};
-        return std::nullopt;
+        return ctl::expectValues(m_command, m_arguments, count, what);
     }
 
     // The one value of the command, a whole number 0..maximum.
@@ -116,16 +110,6 @@ private:
         if (!value)
             return Failure{value.error()};
         return static_cast<int>(*value);
-    }
-
-    // Polarity index as the panel's options number them: 0 "+", 1 "--".
-    static Checked<int> polarityIndex(const QString &name, const QString &text)
-    {
-        if (text == QLatin1String("+"))
-            return 0;
-        if (text == QLatin1String("-") || text == QLatin1String("--"))
-            return 1;
-        return Failure{QStringLiteral("%1: \"%2\" is neither + nor -").arg(name, text)};
     }
 
     // The polarity command that follows a frequency or a ramp start, as the

@@ -48,12 +48,7 @@ public:
 
     std::optional<Failure> expectValues(int count, const QString &what) const
     {
-        if (m_arguments.size() < count)
-            return Failure{QStringLiteral("%1 needs %2").arg(m_name, what) + kSeeHelp};
-        if (m_arguments.size() > count)
-            return Failure{QStringLiteral("%1: unexpected argument \"%2\"").arg(m_name, m_arguments.at(count))
-                           + kSeeHelp};
-        return std::nullopt;
+        return ctl::expectValues(m_name, m_arguments, count, what);
     }
 
     QString value() const { return m_arguments.value(0); }
@@ -87,15 +82,6 @@ public:
             steps.append(setText(box, *text));
         }
         return steps;
-    }
-
-    static Checked<int> polarityIndex(const QString &name, const QString &text)
-    {
-        if (text == QLatin1String("+"))
-            return 0;
-        if (text == QLatin1String("-") || text == QLatin1String("--"))
-            return 1;
-        return Failure{QStringLiteral("%1: \"%2\" is neither + nor -").arg(name, text)};
     }
 
     static Checked<bool> onOff(const QString &name, const QString &text)
@@ -171,7 +157,7 @@ constexpr Command kCommands[] = {
     {"polarity", 0,
      [](const PanelCommand &c) {
          return withValue(c, QStringLiteral("+ or -"), [&](const QString &text) -> Checked<Steps> {
-             const auto index = PanelCommand::polarityIndex(c.name(), text);
+             const auto index = polarityIndex(c.name(), text);
              if (!index)
                  return Failure{index.error()};
              return Steps{clickOption("optDdsPolarity", *index)};
