@@ -236,6 +236,37 @@ private slots:
         QCOMPARE(controls.value("txtSysClk"), QJsonValue("100"));
         QCOMPARE(controls.value("lblLaserFreq"), QJsonValue("(394.88MHz)"));
         QCOMPARE(controls.value("optDdsPolarity"), QJsonValue(1));
+
+        // Requests written at once: each subscriber gets their events as whole
+        // lines, on the requesting connection before the answers, in order.
+        Client listener;
+        QVERIFY(listener.open(endpointOf(panel.environment)));
+        QCOMPARE(listener.call("subscribe").value("result"), QJsonValue(true));
+        QCOMPARE(client.call("subscribe").value("result"), QJsonValue(true));
+        client.write(remote::requestLine(7, QStringLiteral("set"), {{"name", "txtFreq"}, {"value", "12.345"}})
+                     + remote::requestLine(8, QStringLiteral("click"), {{"name", "optDdsPolarity"}, {"index", 0}}));
+        // What a connection reads: the frequency and polarity commands sent
+        // (the heartbeat's left out), and the answers.
+        const auto read = [](Client &from, qsizetype lines) {
+            QStringList seen;
+            while (seen.size() < lines) {
+                const auto line = from.next();
+                if (!line)
+                    return seen << QStringLiteral("nothing more");
+                const QJsonObject event = line->value(QLatin1String("params")).toObject();
+                const QString bytes = event.value(QLatin1String("bytes")).toString();
+                if (line->contains(QLatin1String("id")))
+                    seen << QStringLiteral("answer %1").arg(line->value(QLatin1String("id")).toInt());
+                else if (event.value(QLatin1String("kind")) == QLatin1String("sent")
+                         && (bytes.startsWith(QLatin1String("A5")) || bytes.startsWith(QLatin1String("70"))))
+                    seen << bytes;
+            }
+            return seen;
+        };
+        const QStringList expected = {QStringLiteral("A5 00 50 6B 9A 1F"), QStringLiteral("70 01"),
+                                      QStringLiteral("70 00"), QStringLiteral("answer 7"), QStringLiteral("answer 8")};
+        QCOMPARE(read(client, 5), expected);
+        QCOMPARE(read(listener, 3), expected.mid(0, 3));
     }
 
     void limits()

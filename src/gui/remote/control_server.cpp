@@ -24,6 +24,7 @@ struct ControlServer::Client {
     }
     QPointer<QLocalSocket> socket; // deleted by itself once disconnected
     ControlSession session;
+    QByteArray heldEvents; // events of the requests being read, sent after them
     bool dropped = false;
 };
 
@@ -119,8 +120,9 @@ void ControlServer::accept()
         }
 #endif
         if (clientCount() >= kMaxConnections) {
-            socket->write(errorLine(
-                Error{code::kInvalidRequest, QStringLiteral("at most %1 connections at a time").arg(kMaxConnections)}));
+            writeTo(*socket,
+                    errorLine(Error{code::kInvalidRequest,
+                                    QStringLiteral("at most %1 connections at a time").arg(kMaxConnections)}));
             socket->disconnectFromServer();
             continue;
         }
@@ -137,12 +139,17 @@ void ControlServer::read(Client &client)
 {
     if (client.dropped)
         return;
+    // The events these requests cause go out together once they are through,
+    // one write per subscriber instead of one per event.
+    m_holdingEvents = true;
     const QByteArray answers = client.session.receive(client.socket->readAll());
+    m_holdingEvents = false;
+    sendHeldEvents();
     // The requests may have caused events that dropped this client.
     if (client.dropped)
         return;
     if (!answers.isEmpty())
-        client.socket->write(answers);
+        writeTo(*client.socket, answers);
     if (client.session.wantsClose()) {
         client.socket->disconnectFromServer(); // after the answers have gone
         client.dropped = true;
@@ -157,12 +164,42 @@ void ControlServer::broadcast(const QJsonObject &event)
     for (auto &client : m_clients) {
         if (client->dropped || !client->session.subscribed())
             continue;
-        if (client->socket->bytesToWrite() + line.size() > kMaxQueuedBytes) {
+        if (client->socket->bytesToWrite() + client->heldEvents.size() + line.size() > kMaxQueuedBytes) {
             drop(*client); // a subscriber that does not read
             continue;
         }
-        client->socket->write(line);
+        if (m_holdingEvents)
+            client->heldEvents += line;
+        else
+            writeTo(*client->socket, line);
     }
+}
+
+void ControlServer::sendHeldEvents()
+{
+    for (auto &client : m_clients) {
+        if (!client->dropped && !client->heldEvents.isEmpty())
+            writeTo(*client->socket, client->heldEvents);
+        client->heldEvents.clear();
+    }
+}
+
+void ControlServer::writeTo(QLocalSocket &socket, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+#ifndef Q_OS_WIN
+    // Straight to the kernel while the socket holds nothing unwritten: a
+    // buffered write would switch the socket's write notifier on and off
+    // again, which wakes the event loop twice per line. What does not fit
+    // now is queued by the socket behind it, as before.
+    if (socket.bytesToWrite() == 0 && socket.state() == QLocalSocket::ConnectedState) {
+        const ssize_t sent = ::send(static_cast<int>(socket.socketDescriptor()), bytes.constData(),
+                                    static_cast<size_t>(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        written = sent > 0 ? sent : 0; // a failure shows at the socket's own next write
+    }
+#endif
+    if (written < bytes.size())
+        socket.write(bytes.constData() + written, bytes.size() - written);
 }
 
 void ControlServer::drop(Client &client)

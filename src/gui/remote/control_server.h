@@ -41,6 +41,8 @@ private:
     void accept();
     void read(Client &client);
     void broadcast(const QJsonObject &event);
+    void sendHeldEvents();
+    static void writeTo(QLocalSocket &socket, const QByteArray &bytes);
     void drop(Client &client);
     void queuePurge();
     void purge();
@@ -51,6 +53,7 @@ private:
     QLocalServer m_server;
     std::vector<std::unique_ptr<Client>> m_clients;
     bool m_purgeQueued = false;
+    bool m_holdingEvents = false;
 };
 
 } // namespace veloxa::remote
