@@ -62,6 +62,25 @@ class ControlSessionTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // An event's line is the JSON text of the whole notification, whatever
+    // its values hold.
+    void notificationLineIsTheWholeObject_data()
+    {
+        QTest::addColumn<QJsonObject>("params");
+        QTest::newRow("empty") << QJsonObject{};
+        QTest::newRow("plain") << QJsonObject{{"kind", "sent"}, {"bytes", "70 00"}, {"meaning", "polarity +"}};
+        QTest::newRow("quotes, backslash, controls") << QJsonObject{{"value", "a\"b\\c\n\t\u0001"}};
+        QTest::newRow("beyond ASCII") << QJsonObject{{"value", QStringLiteral("µ 10 °C ✓")}};
+        QTest::newRow("numbers, nested") << QJsonObject{{"length", 2}, {"x", QJsonObject{{"heard", false}}}};
+    }
+    void notificationLineIsTheWholeObject()
+    {
+        QFETCH(QJsonObject, params);
+        const QJsonObject whole{{"jsonrpc", "2.0"}, {"method", "event"}, {"params", params}};
+        QCOMPARE(remote::notificationLine(QStringLiteral("event"), params),
+                 QJsonDocument(whole).toJson(QJsonDocument::Compact) + '\n');
+    }
+
     void requestDoesWhatTheUserDoes_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -240,6 +259,7 @@ private slots:
     // a time in UTC to the millisecond.
     void eventsOfOneAssignment()
     {
+        const QDateTime started = QDateTime::currentDateTimeUtc().addMSecs(-1);
         Window window;
         remote::PanelEvents events(window.panel.controls(), window.operations, window.panel.channel,
                                    window.panel.form->linkView());
@@ -257,8 +277,10 @@ private slots:
 
         QStringList kinds;
         for (const QJsonObject &event : heard) {
-            QVERIFY(QDateTime::fromString(event.value(QLatin1String("time")).toString(), Qt::ISODateWithMs).isValid());
-            QVERIFY(event.value(QLatin1String("time")).toString().endsWith(QLatin1Char('Z')));
+            const QString time = event.value(QLatin1String("time")).toString();
+            const QDateTime when = QDateTime::fromString(time, Qt::ISODateWithMs);
+            QCOMPARE(time, when.toUTC().toString(Qt::ISODateWithMs)); // UTC, to the millisecond
+            QVERIFY2(when >= started && when <= QDateTime::currentDateTimeUtc(), qPrintable(time));
             QJsonObject rest = event;
             rest.remove(QStringLiteral("time"));
             kinds << QString::fromUtf8(QJsonDocument(rest).toJson(QJsonDocument::Compact));

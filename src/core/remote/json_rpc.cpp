@@ -1,5 +1,6 @@
 #include "core/remote/json_rpc.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -60,9 +61,12 @@ QByteArray errorLine(const Error &error)
 
 QByteArray notificationLine(const QString &method, const QJsonObject &params)
 {
-    return line({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                 {QStringLiteral("method"), method},
-                 {QStringLiteral("params"), params}});
+    // Written around the text of the params rather than copying them into an
+    // outer object: the same bytes, at a subscriber's every event.
+    QByteArray quotedMethod = QJsonDocument(QJsonArray{method}).toJson(QJsonDocument::Compact);
+    quotedMethod = quotedMethod.mid(1, quotedMethod.size() - 2); // inside "[...]"
+    return R"({"jsonrpc":"2.0","method":)" + quotedMethod + R"(,"params":)"
+        + QJsonDocument(params).toJson(QJsonDocument::Compact) + "}\n";
 }
 
 QByteArray requestLine(int id, const QString &method, const QJsonObject &params)

@@ -15,12 +15,6 @@ const char *const kWatchedControls[] = {"txtIP",       "txtPort",        "txtFre
                                         "txtRampStep", "txtStopFreq",    "txtSysClk",   "cmdHb",        "sldGain",
                                         "sldContrast", "optDdsPolarity", "optDdsPower", "lblRev"};
 
-QJsonObject datagramFields(const link::Datagram &datagram)
-{
-    return {{QStringLiteral("bytes"), link::hexBytes(datagram)},
-            {QStringLiteral("meaning"), link::meaningOf(datagram)}};
-}
-
 } // namespace
 
 PanelEvents::PanelEvents(const app::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
@@ -89,11 +83,39 @@ void PanelEvents::reportChanges()
     }
 }
 
+QJsonObject PanelEvents::datagramFields(const link::Datagram &datagram)
+{
+    // The panel sends the same few commands again and again (heartbeat,
+    // polarity, a frequency): each is decoded once.
+    auto known = m_meanings.constFind(datagram);
+    if (known == m_meanings.cend()) {
+        if (m_meanings.size() >= kMeaningsKept)
+            m_meanings.clear();
+        known = m_meanings.insert(datagram, {link::hexBytes(datagram), link::meaningOf(datagram)});
+    }
+    return {{QStringLiteral("bytes"), known->first}, {QStringLiteral("meaning"), known->second}};
+}
+
+QString PanelEvents::timeNow()
+{
+    // ISO 8601 in UTC to the millisecond; the part up to the second is
+    // formatted once a second.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != m_second) {
+        m_second = second;
+        m_secondText = QDateTime::fromSecsSinceEpoch(second, Qt::UTC).toString(Qt::ISODate);
+        m_secondText.chop(1); // its "Z"
+        m_secondText += QLatin1Char('.');
+    }
+    return m_secondText + QString::number(now % 1000).rightJustified(3, QLatin1Char('0')) + QLatin1Char('Z');
+}
+
 void PanelEvents::report(const QString &kind, QJsonObject fields)
 {
     if (!m_watched)
         return;
-    fields.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    fields.insert(QStringLiteral("time"), timeNow());
     fields.insert(QStringLiteral("kind"), kind);
     emit happened(fields);
 }

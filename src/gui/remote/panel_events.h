@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <utility>
+
 namespace veloxa::app {
 class LinkView;
 }
@@ -37,10 +39,16 @@ private:
     // Reports every control whose state differs from the one last reported.
     void reportChanges();
     void report(const QString &kind, QJsonObject fields);
+    QJsonObject datagramFields(const link::Datagram &datagram);
+    QString timeNow();
 
     const PanelOperations &m_operations;
     QHash<QString, QJsonValue> m_reported;
     bool m_watched = false;
+    static constexpr qsizetype kMeaningsKept = 64;
+    QHash<link::Datagram, std::pair<QString, QString>> m_meanings; // bytes in hex, meaning
+    qint64 m_second = -1;
+    QString m_secondText; // "yyyy-MM-ddTHH:mm:ss."
 };
 
 } // namespace veloxa::remote
