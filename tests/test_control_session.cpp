@@ -5,6 +5,7 @@
 
 #include "core/remote/json_rpc.h"
 #include "gui/app/link_view.h"
+#include "gui/remote/control_endpoint.h"
 #include "gui/remote/control_session.h"
 #include "gui/remote/panel_events.h"
 #include "gui/remote/panel_operations.h"
@@ -302,6 +303,21 @@ private slots:
             R"e({"heard":true,"kind":"link"})e",
         };
         QCOMPARE(kinds, expected);
+    }
+
+    // An endpoint that is closed, or could not be opened, leaves no handler
+    // on the window: a later change of the link state reaches nothing of it.
+    void closedEndpointLeavesNothingBehind()
+    {
+        test::PanelHarness h;
+        h.startAndClear();
+        {
+            const remote::ControlEndpoint endpoint(*h.form);
+        }
+        app::LinkView &link = h.form->linkView();
+        link.showLinkHeard();
+        link.showLinkLost();
+        QVERIFY(!QObject::disconnect(&link, &app::LinkView::shownStateChanged, nullptr, nullptr));
     }
 };
 

@@ -73,8 +73,8 @@ void LinkView::shown(quint32 colour)
     const bool changes = backgroundOf(m_ipBox) != colour;
     setBackground(m_ipBox, colour);
     describeLinkState(m_ipBox, colour == kWhite);
-    if (changes && m_watcher)
-        m_watcher(colour == kWhite);
+    if (changes)
+        emit shownStateChanged(colour == kWhite);
 }
 
 void LinkView::resync()

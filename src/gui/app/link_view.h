@@ -7,9 +7,8 @@
 #include "gui/dds/lock_controls.h"
 
 #include <QColor>
+#include <QObject>
 #include <QPushButton>
-
-#include <functional>
 
 namespace veloxa::app {
 
@@ -34,7 +33,8 @@ void describeLinkState(QWidget &ipBox, bool heard);
 inline constexpr char kHeartbeatName[] = "Heartbeat";
 void describeHeartbeat(QAbstractButton &heartbeatButton);
 
-class LinkView final : public link::LinkPanel {
+class LinkView final : public QObject, public link::LinkPanel {
+    Q_OBJECT
 public:
     LinkView(controls::TextBox &ipBox, QPushButton &heartbeatButton, dds::LockControls &lock);
 
@@ -47,13 +47,13 @@ public:
     // A click on the heartbeat button flips its caption; nothing is sent.
     void toggleHeartbeat();
 
-    // Called with the new state each time the IP box's colour changes.
-    void watchShownState(std::function<void(bool heard)> watcher) { m_watcher = std::move(watcher); }
+signals:
+    // Each time the IP box's colour changes, with the new state.
+    void shownStateChanged(bool heard);
 
 private:
     void shown(quint32 colour);
 
-    std::function<void(bool heard)> m_watcher;
     controls::TextBox &m_ipBox;
     QPushButton &m_heartbeatButton;
     dds::LockControls &m_lock;

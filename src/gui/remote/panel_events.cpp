@@ -41,7 +41,9 @@ PanelEvents::PanelEvents(const app::PanelControls &controls, const PanelOperatio
                        {{QStringLiteral("length"), static_cast<qint64>(length)},
                         {QStringLiteral("from"), link::endpointText(sender, port)}});
             });
-    linkView.watchShownState([this](bool heard) {
+    // Connected with this object as the context: an endpoint that is closed
+    // (or never opened) leaves nothing behind in the window.
+    connect(&linkView, &app::LinkView::shownStateChanged, this, [this](bool heard) {
         report(QStringLiteral("link"), {{QStringLiteral("heard"), heard}});
         reportChanges();
     });
