@@ -67,6 +67,8 @@ private slots:
         environment.start(first, QStringLiteral(VELOXA_GUI_PATH));
         QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
         const quint16 firstPort = static_cast<quint16>(unit.received.first().senderPort());
+        // The first copy's start-up writes reach the file after its datagrams.
+        QTRY_COMPARE_WITH_TIMEOUT(environment.stored("Gain (CP current)"), QStringLiteral("7"), 15000);
         const QByteArray storeBefore = environment.storeBytes();
         const QDateTime modifiedBefore = QFileInfo(environment.storePath()).lastModified();
 

@@ -474,7 +474,7 @@ void TestUnitSim::delayHoldsAnswersBack()
 
     Sim sim;
     QVERIFY2(sim.start({QStringLiteral("--delay"), QString::number(delayMs)}), qPrintable(sim.output()));
-    QVERIFY(sim.lines().contains(QStringLiteral("answering %1 ms late").arg(delayMs)));
+    QVERIFY(sim.waitForLine(QStringLiteral("answering %1 ms late").arg(delayMs)));
     Panel panel;
     const QList<QByteArray> sent{link::heartbeatCommand(), link::registerDumpCommand(), link::rampStopCommand()};
     QElapsedTimer clock;
@@ -497,7 +497,7 @@ void TestUnitSim::flapAnswersThenPausesThenAnswers()
 {
     Sim sim;
     QVERIFY2(sim.start({QStringLiteral("--flap"), QStringLiteral("2:1")}), qPrintable(sim.output()));
-    QVERIFY(sim.lines().contains(QStringLiteral("flapping: answering 2000 ms, then silent 1000 ms, over and over")));
+    QVERIFY(sim.waitForLine(QStringLiteral("flapping: answering 2000 ms, then silent 1000 ms, over and over")));
     Panel panel;
     const QString resumed = QStringLiteral("answers resumed for 2000 ms");
     const QString pausedLine = QStringLiteral("answers paused for 1000 ms");
