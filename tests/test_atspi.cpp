@@ -5,6 +5,7 @@
 
 #include "support/panel_process.h"
 #include "support/unit_socket.h"
+#include "support/x_display.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,7 +34,7 @@ class TestAtspi : public QObject {
     Q_OBJECT
 
 private:
-    QProcess m_display;
+    test::VirtualDisplay m_display;
     QProcess m_bus;
     QProcess m_atspi;
     QProcess m_panel;
@@ -87,9 +88,9 @@ private slots:
     {
         if (!test::isolatedNetwork())
             QSKIP("needs a network namespace with the loopback as its only interface");
-        for (const char *program : {"Xvfb", "dbus-daemon"})
-            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(program))));
+        if (!test::VirtualDisplay::available()
+            || QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            QSKIP("Xvfb and dbus-daemon are needed");
         if (!QFileInfo(QStringLiteral("/usr/libexec/at-spi-bus-launcher")).isExecutable())
             QSKIP("at-spi2-core is not installed");
         if (QProcess::execute(QStringLiteral("/usr/bin/python3"),
@@ -97,24 +98,15 @@ private slots:
             != 0)
             QSKIP("python3-pyatspi is not installed");
 
-        m_display.start(QStringLiteral("Xvfb"),
-                        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("800x600x24"), QStringLiteral("-dpi"), QStringLiteral("96")});
-        const QString display = firstLine(m_display);
-        QVERIFY2(!display.isEmpty(), "Xvfb told no display");
+        QVERIFY2(m_display.start(kStartMs), "Xvfb told no display");
         m_bus.start(QStringLiteral("dbus-daemon"),
                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         const QString address = firstLine(m_bus);
         QVERIFY2(address.startsWith(QLatin1String("unix:")), qPrintable(address));
 
-        m_session = m_environment.processEnvironment();
-        m_session.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
+        m_session = m_display.environment(m_environment.processEnvironment());
         m_session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        m_session.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_session.insert(QStringLiteral("QT_QPA_PLATFORMTHEME"), QStringLiteral("generic"));
         m_session.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-        m_session.insert(QStringLiteral("QT_ENABLE_HIGHDPI_SCALING"), QStringLiteral("0"));
         m_atspi.setProcessEnvironment(m_session);
         m_atspi.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
         QVERIFY(m_atspi.waitForStarted());
@@ -137,7 +129,7 @@ private slots:
     void cleanupTestCase()
     {
         test::stopPolitely(m_panel);
-        for (QProcess *process : {&m_atspi, &m_bus, &m_display})
+        for (QProcess *process : {&m_atspi, &m_bus})
             test::stopPolitely(*process);
     }
 

@@ -343,6 +343,7 @@ private slots:
             {"keypad Enter", {Qt::Key_Enter, Qt::KeypadModifier}},
             {"Shift+keypad Enter", {Qt::Key_Enter, int(Qt::KeypadModifier | Qt::ShiftModifier)}},
             {"Ctrl+keypad Enter", {Qt::Key_Enter, int(Qt::KeypadModifier | Qt::ControlModifier)}},
+            {"Ctrl+M", {Qt::Key_M, Qt::ControlModifier}},
         };
         for (const char *which : {"rate", "step"})
             for (const auto &key : keys)
@@ -524,6 +525,9 @@ private slots:
         QTest::newRow("Ctrl+keypad Enter")
             << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ControlModifier) << false;
         QTest::newRow("Alt+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier) << false;
+        // Ctrl+M types character 13 as well.
+        QTest::newRow("Ctrl+M") << int(Qt::Key_M) << int(Qt::ControlModifier) << true;
+        QTest::newRow("Ctrl+Shift+M") << int(Qt::Key_M) << int(Qt::ControlModifier | Qt::ShiftModifier) << true;
     }
 
     void enterInStopBoxStartsRamp()

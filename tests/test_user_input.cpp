@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -190,6 +191,7 @@ private slots:
         QTest::newRow("Ctrl+Return") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false << "";
         QTest::newRow("Alt+keypad Enter")
             << "cmdRampStop" << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier) << false << "";
+        QTest::newRow("Ctrl+M") << "cmdRampStop" << int(Qt::Key_M) << int(Qt::ControlModifier) << false << "";
         QTest::newRow("held key repeats") << "cmdRampStop" << int(Qt::Key_Return) << int(Qt::NoModifier) << true << "";
         QTest::newRow("Space as before") << "cmdSeqRestart" << int(Qt::Key_Space) << int(Qt::NoModifier) << false
                                          << "C5";
@@ -285,6 +287,44 @@ private slots:
         QTest::keyClick(textBox, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(textBox->text(), after);
         QCOMPARE(changes.isEmpty(), after == before);
+    }
+
+    // Text dragged from another program is refused by every box, also while
+    // another box holds the focus with a text its leaving rules have not seen.
+    void dropChangesNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name :
+             {"txtIP", "txtPort", "txtFreq", "txtSysClk", "txtRampRate", "txtRampStep", "txtStopFreq"})
+            QTest::newRow(name) << name;
+    }
+
+    void dropChangesNothing()
+    {
+        QFETCH(QString, name);
+        controls::TextBox *target = box(name);
+        QVERIFY(target);
+        QVERIFY(test::retype(box(QStringLiteral("txtSysClk")), QStringLiteral("50")));
+        h->clear();
+        const QString before = target->text();
+        QMimeData dragged;
+        dragged.setText(QStringLiteral("-600"));
+        const QPoint at = target->rect().center();
+
+        QVERIFY(!target->acceptDrops());
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(!enter.isAccepted());
+        QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        QVERIFY(!move.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QVERIFY(!drop.isAccepted());
+
+        QCOMPARE(target->text(), before);
+        QCOMPARE(h->channel.attempts, 0);
+        QVERIFY(h->store.writes.isEmpty());
     }
 };
 

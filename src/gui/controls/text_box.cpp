@@ -1,5 +1,6 @@
 #include "gui/controls/text_box.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
 #include <QValidator>
@@ -72,10 +73,19 @@ bool typesCarriageReturn(const QKeyEvent &event)
     return isEnterKey(event) && !(event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
 }
 
+bool typesCharacter13(const QKeyEvent &event)
+{
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    const bool ctrlM = event.key() == Qt::Key_M && (modifiers & Qt::ControlModifier)
+        && !(modifiers & (Qt::AltModifier | Qt::MetaModifier));
+    return ctrlM || typesCarriageReturn(event);
+}
+
 TextBox::TextBox(const QString &text, QWidget *parent)
     : QLineEdit(text, parent)
     , m_textBeforeEdit(text)
 {
+    setAcceptDrops(false);
     connect(this, &QLineEdit::textChanged, this, [this](const QString &now) {
         m_textBeforeEdit = now;
         emit changed();
@@ -107,12 +117,28 @@ void TextBox::focusOutEvent(QFocusEvent *event)
 
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
-    if (isEnterKey(*event)) {
+    if (isEnterKey(*event))
         emit enterPressed();
-        if (typesCarriageReturn(*event))
-            emit carriageReturnTyped();
-    }
+    if (typesCharacter13(*event))
+        emit carriageReturnTyped();
     QLineEdit::keyPressEvent(event);
+}
+
+// The window's drag and drop never offers a drop to a box that takes none;
+// these refuse one delivered to the box all the same.
+void TextBox::dragEnterEvent(QDragEnterEvent *event)
+{
+    event->ignore();
+}
+
+void TextBox::dragMoveEvent(QDragMoveEvent *event)
+{
+    event->ignore();
+}
+
+void TextBox::dropEvent(QDropEvent *event)
+{
+    event->ignore();
 }
 
 } // namespace veloxa::controls

@@ -19,9 +19,14 @@ namespace veloxa::controls {
 //   minimising) or a popup such as the box's context menu taking the focus is
 //   not leaving the box: the box gets the focus back with its text as it was;
 // - enterPressed() comes for Return and keypad Enter with any modifiers;
-//   carriageReturnTyped() only for those that type a carriage return: alone
-//   or with Shift (with Ctrl the key types a line feed, with Alt nothing).
-//   The key then goes on to the box unchanged.
+//   carriageReturnTyped() for every key that types character 13: Return or
+//   Enter alone or with Shift (with Ctrl they type a line feed, with Alt
+//   nothing), and Ctrl+M, with or without Shift, as in a terminal. The key
+//   then goes on to the box unchanged;
+// - nothing dropped on the box changes it: a drop would change the text while
+//   the focus stays in another box, and the rules of that box would never
+//   see it leave. Typing and pasting (keyboard, context menu, middle click)
+//   stay as they are.
 class TextBox : public QLineEdit {
     Q_OBJECT
 public:
@@ -52,6 +57,9 @@ signals:
 protected:
     void focusOutEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     int m_limit = 0;
@@ -68,5 +76,9 @@ bool isEnterKey(const QKeyEvent &event);
 
 // True for an Enter key that types a carriage return: no Ctrl, Alt or Meta.
 bool typesCarriageReturn(const QKeyEvent &event);
+
+// True for every key that types character 13: such an Enter key, or Ctrl+M
+// (Shift allowed; Alt or Meta type no control character).
+bool typesCharacter13(const QKeyEvent &event);
 
 } // namespace veloxa::controls
