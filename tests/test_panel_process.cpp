@@ -7,6 +7,9 @@
 #include "support/panel_process.h"
 #include "support/watchdog.h"
 
+#include "gui/app/version.h"
+
+#include <QDir>
 #include <QFileInfo>
 
 #include <csignal>
@@ -18,6 +21,70 @@ class PanelProcessTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The panel's own options are read once Qt has taken its own; help,
+    // version and a wrong option end it before any window, lock, store
+    // access or datagram.
+    void optionsBeforeAnything_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("platform"); // QT_QPA_PLATFORM
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out"); // contained in stdout
+        QTest::addColumn<QString>("err"); // contained in stderr's one line, or no stderr at all
+
+        const QString version = QStringLiteral("veloxa2-gui %1\n").arg(QLatin1String(app::kVersionText));
+        QTest::newRow("--help") << QStringList{"--help"} << "offscreen" << 0 << "--control" << "";
+        QTest::newRow("-h, no display") << QStringList{"-h"} << "xcb" << 0 << "--version" << "";
+        QTest::newRow("--version") << QStringList{"--version"} << "offscreen" << 0 << version << "";
+        QTest::newRow("Qt's -platform, then ours")
+            << QStringList{"-platform", "offscreen", "--version"} << "no-such-platform" << 0 << version << "";
+        QTest::newRow("Qt's --help-all is not ours")
+            << QStringList{"--help-all"} << "offscreen" << 2 << "" << "'help-all'";
+        QTest::newRow("mistyped") << QStringList{"--contorl"} << "offscreen" << 2 << "" << "'contorl'";
+        QTest::newRow("value where none is taken")
+            << QStringList{"--control=yes"} << "offscreen" << 2 << "" << "'--control'";
+        QTest::newRow("stray argument") << QStringList{"--control", "stray"} << "offscreen" << 2 << "" << "'stray'";
+    }
+
+    void optionsBeforeAnything()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, platform);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        PanelEnvironment environment;
+        environment.seed({{"IP Address", "127.0.0.27"}});
+        const QByteArray storeBefore = environment.storeBytes();
+        FakeUnit unit;
+        QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.27"))));
+
+        QProcess panel;
+        QProcessEnvironment variables = environment.processEnvironment();
+        variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        variables.remove(QStringLiteral("DISPLAY"));
+        panel.setProcessEnvironment(variables);
+        panel.start(QStringLiteral(VELOXA_GUI_PATH), arguments);
+        QVERIFY(panel.waitForFinished(15000));
+        const QString stdoutText = QString::fromLocal8Bit(panel.readAllStandardOutput());
+        const QString stderrText = QString::fromLocal8Bit(panel.readAllStandardError());
+
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), exitCode);
+        QVERIFY2(stdoutText.contains(out), qPrintable(stdoutText));
+        if (err.isEmpty()) {
+            QCOMPARE(stderrText, QString());
+        } else {
+            QCOMPARE(stdoutText, QString());
+            QCOMPARE(stderrText.count(QLatin1Char('\n')), 1);
+            QVERIFY2(stderrText.startsWith(QLatin1String("veloxa2-gui: ")) && stderrText.contains(err),
+                     qPrintable(stderrText));
+        }
+        QVERIFY(!unit.socket.hasPendingDatagrams());
+        QCOMPARE(environment.storeBytes(), storeBefore);
+        QCOMPARE(QDir(environment.runtime.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
     void politeStopKeepsSettings_data()
     {
         QTest::addColumn<int>("signal");

@@ -1,6 +1,7 @@
 #include "core/link/udp_channel.h"
 #include "gui/app/form_main.h"
 #include "gui/app/lifecycle.h"
+#include "gui/app/panel_options.h"
 #include "gui/app/single_copy.h"
 #include "gui/app/version.h"
 #include "gui/remote/control_endpoint.h"
@@ -18,9 +19,21 @@
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("veloxa2-gui"));
+    QCoreApplication::setApplicationVersion(QLatin1String(veloxa::app::kVersionText));
+    // The help and the version need no display: they are answered before
+    // the window's application exists.
+    if (veloxa::app::asksOnlyForText(argc, argv)) {
+        const QCoreApplication textOnly(argc, argv);
+        return veloxa::app::readPanelOptions(QCoreApplication::arguments()).exitStatus;
+    }
+
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("veloxa2-gui"));
-    QApplication::setApplicationVersion(QLatin1String(veloxa::app::kVersionText));
+    // Qt has taken its own options (-platform, -display, ...): the rest are
+    // the panel's, and a wrong one ends it before any window or datagram.
+    const veloxa::app::OptionsOutcome options = veloxa::app::readPanelOptions(QApplication::arguments());
+    if (!options.run)
+        return options.exitStatus;
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     // Only one copy runs: a second one ends here, before any window, store
@@ -61,7 +74,7 @@ int main(int argc, char *argv[])
     // Scripts may drive the running panel through a local endpoint, only
     // when asked for; without --control no socket or pipe exists.
     std::unique_ptr<veloxa::remote::ControlEndpoint> endpoint;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--control"))) {
+    if (options.run->control) {
         endpoint = std::make_unique<veloxa::remote::ControlEndpoint>(form);
         if (const QString problem = endpoint->open(); !problem.isEmpty()) {
             std::fprintf(stderr, "veloxa2-gui: no control endpoint: %s\n", qPrintable(problem));

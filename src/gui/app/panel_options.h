@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QStringList>
+
+#include <optional>
+
+namespace veloxa::app {
+
+// The options of veloxa2-gui itself. Qt's own (-platform, -style, ...) are
+// taken by QApplication before these are read.
+struct PanelOptions {
+    bool control = false; // open the control endpoint for scripts
+};
+
+// What the command line asks for: the options to run the panel with, or an
+// end with this exit status once the help, the version or one line naming a
+// wrong option has been printed.
+struct OptionsOutcome {
+    std::optional<PanelOptions> run;
+    int exitStatus = 0;
+};
+
+inline constexpr int kExitUsage = 2;
+
+// Reads the arguments (the program's name first) and prints what it must:
+// the help or the version on stdout, a wrong option on stderr.
+OptionsOutcome readPanelOptions(const QStringList &arguments);
+
+// True when the arguments only ask for the help or the version, which need
+// no display: the panel answers them before its window's application exists.
+bool asksOnlyForText(int argc, const char *const *argv);
+
+} // namespace veloxa::app
