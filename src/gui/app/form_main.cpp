@@ -11,11 +11,16 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLineEdit>
+#include <QPixmap>
 
 #include <cmath>
 
 namespace veloxa::app {
 namespace {
+
+// The window's icon, an XPM picture compiled in: reading it takes no image
+// plugin, so none is looked for at start-up.
+#include "gui/app/resources/veloxa2.xpm"
 
 QString text(std::string_view latin1)
 {
@@ -145,7 +150,7 @@ FormMain::FormMain(link::Channel &channel, settings::SettingsStore &store, const
     presentFormsAsWindows();
     setObjectName(QStringLiteral("formMain"));
     setWindowTitle(QStringLiteral("Veloxa2 GUI"));
-    setWindowIcon(QIcon(QStringLiteral(":/veloxa2/veloxa2.xpm")));
+    setWindowIcon(QIcon(QPixmap(veloxa2)));
     // The layout grows with a larger desktop font (or font DPI); with the
     // default font the factors are 1 and nothing below changes.
     const LayoutScale scale = layoutScale(QApplication::font(), logicalDpiY());
