@@ -151,7 +151,12 @@ QString answerPattern(const QStringList &arguments, int count = 32)
     for (int i = 0; i < count; ++i) {
         const qsizetype before = sim.lines().size();
         panel.send(link::heartbeatCommand(), sim.port());
-        if (!QTest::qWaitFor([&] { return sim.lines().size() > before; }, kLineTimeoutMs))
+        // The heartbeat's own line: the start-up's option lines may still be coming in.
+        if (!QTest::qWaitFor(
+                [&] {
+                    return sim.lines().size() > before && sim.lines().last().startsWith(QLatin1String("heartbeat"));
+                },
+                kLineTimeoutMs))
             return QStringLiteral("no line for heartbeat %1").arg(i);
         const bool dropped = sim.lines().last() == QLatin1String("heartbeat (answer dropped)");
         // Sent before the line was written: already here when not dropped.
