@@ -16,7 +16,7 @@
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
 #include "core/settings/store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -153,7 +153,7 @@ int main(int argc, char **argv)
         fail("the channel refused 127.0.0.1");
     NullStore store;
     link::SteadyClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");

@@ -17,7 +17,7 @@
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QApplication>
 #include <QTest>
@@ -63,7 +63,7 @@ int main(int argc, char **argv)
         fail("the channel refused 127.0.0.1");
     settings::MemoryStore store;
     link::SteadyClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");

@@ -24,7 +24,7 @@
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
 #include "core/settings/queued_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QApplication>
 #include <QFile>
@@ -261,7 +261,7 @@ Sweeps sweep(settings::SettingsStore &store, long long sweeps, const QString &ch
     link::RecordingChannel channel;
     channel.setDestination(QStringLiteral("127.0.0.1"), 37829);
     link::SteadyClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");

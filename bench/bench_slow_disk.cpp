@@ -16,7 +16,7 @@
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/queued_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QApplication>
 #include <QTest>
@@ -74,7 +74,7 @@ int runSteps(const std::string &dir, long long steps, int argc, char **argv)
     link::RecordingChannel channel;
     channel.setDestination(QStringLiteral("127.0.0.1"), 37829);
     link::SteadyClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");

@@ -3,7 +3,7 @@
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -59,7 +59,7 @@ WidgetCounts countPanelWidgets()
     link::RecordingChannel channel;
     settings::MemoryStore store;
     link::SteadyClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     return countWidgets(form);
 }
 

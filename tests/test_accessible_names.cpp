@@ -131,8 +131,8 @@ private slots:
             }
         }
         QCOMPARE(::announced(&ipBox, QAccessible::Description),
-                 QLatin1String(heard ? app::kUnitHeardText : app::kNoAnswerText));
-        QCOMPARE(app::backgroundOf(ipBox) == app::kWhite, heard);
+                 QLatin1String(heard ? window::kUnitHeardText : window::kNoAnswerText));
+        QCOMPARE(window::backgroundOf(ipBox) == window::kWhite, heard);
     }
 
     // Descriptions: the hint, in words where it has symbols, or a state.

@@ -4,11 +4,11 @@
 // both windows end in; then the refusals, which change nothing.
 
 #include "core/remote/json_rpc.h"
-#include "gui/app/link_view.h"
 #include "gui/remote/control_endpoint.h"
 #include "gui/remote/control_session.h"
 #include "gui/remote/panel_events.h"
 #include "gui/remote/panel_operations.h"
+#include "gui/window/link_view.h"
 #include "support/panel_harness.h"
 
 #include <QJsonArray>
@@ -314,10 +314,10 @@ private slots:
         {
             const remote::ControlEndpoint endpoint(*h.form);
         }
-        app::LinkView &link = h.form->linkView();
+        window::LinkView &link = h.form->linkView();
         link.showLinkHeard();
         link.showLinkLost();
-        QVERIFY(!QObject::disconnect(&link, &app::LinkView::shownStateChanged, nullptr, nullptr));
+        QVERIFY(!QObject::disconnect(&link, &window::LinkView::shownStateChanged, nullptr, nullptr));
     }
 };
 

@@ -2,7 +2,7 @@
 // so every control keeps its place in the arrangement and nothing is cut.
 // (The window with the default font is test_window's.)
 
-#include "gui/app/desktop_scale.h"
+#include "gui/window/desktop_scale.h"
 #include "support/panel_harness.h"
 
 #include <QGroupBox>
@@ -66,7 +66,7 @@ private slots:
         QFETCH(int, dpi);
         QFETCH(double, fontFactor);
         QFETCH(double, geometryFactor);
-        const app::LayoutScale scale = app::layoutScale(font, dpi);
+        const window::LayoutScale scale = window::layoutScale(font, dpi);
         QCOMPARE(scale.font, fontFactor);
         QCOMPARE(scale.geometry, geometryFactor);
     }
@@ -83,9 +83,9 @@ private slots:
     void layoutGrows()
     {
         QFETCH(double, points);
-        const auto designed = panelAt(app::kDesignPointSize);
+        const auto designed = panelAt(window::kDesignPointSize);
         const auto larger = panelAt(points);
-        const double factor = points / app::kDesignPointSize;
+        const double factor = points / window::kDesignPointSize;
 
         QCOMPARE(larger->form->size(), (QSizeF(designed->form->size()) * factor).toSize());
         QCOMPARE(larger->form->font().pointSizeF(), designed->form->font().pointSizeF() * factor);

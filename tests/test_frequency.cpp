@@ -229,7 +229,7 @@ private slots:
 
     void clockLoweredBelowFrequency()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QVERIFY(test::typeOver(&form.controls().txtFreq, QStringLiteral("200")));
         QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("100")));
         harness->clear();
@@ -247,7 +247,7 @@ private slots:
 
     void clickRaisesClockBeforeTheButtonActs()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("99.9")));
         harness->clear();
         PanelHarness::click(&form.controls().cmdUpdateFreq);
@@ -258,7 +258,7 @@ private slots:
 
     void negativeClockDoesNotLoopTheClamps()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("5")));
         QTest::keyClick(&form.controls().txtSysClk, Qt::Key_Home);
         QTest::keyClick(&form.controls().txtSysClk, Qt::Key_Minus);
@@ -274,7 +274,7 @@ private slots:
     // datagrams.
     void fixedPoint()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QRandomGenerator random(20261208);
         const QString alphabet = QStringLiteral("0123456789-+.eE xa,");
         auto randomText = [&](int maxLength) {

@@ -15,8 +15,8 @@ private:
 
     void tick() { harness->form->linkSupervisor().tick(); }
     void arrival() { harness->channel.simulateArrival(); }
-    bool white() const { return app::backgroundOf(harness->form->controls().txtIP) == app::kWhite; }
-    bool tinted() const { return app::backgroundOf(harness->form->controls().txtIP) == app::kLinkLostTint; }
+    bool white() const { return window::backgroundOf(harness->form->controls().txtIP) == window::kWhite; }
+    bool tinted() const { return window::backgroundOf(harness->form->controls().txtIP) == window::kLinkLostTint; }
 
 private slots:
     void init()
@@ -126,7 +126,7 @@ private slots:
 
     void heartbeatSwitchedOff()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         PanelHarness::click(&form.controls().cmdHb);
         QCOMPARE(form.controls().cmdHb.text(), QStringLiteral("HB is off"));
         QCOMPARE(harness->channel.attempts, 0); // the click sends nothing

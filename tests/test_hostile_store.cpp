@@ -9,7 +9,7 @@
 #include "core/rules/text_numbers.h"
 #include "core/rules/tuning_word.h"
 #include "core/settings/queued_store.h"
-#include "gui/app/window_position.h"
+#include "gui/window/window_position.h"
 #include "support/panel_harness.h"
 
 #include <QDir>
@@ -188,7 +188,7 @@ private slots:
         }
 
         StorePanel panel(path);
-        app::FormMain &form = *panel.form;
+        window::FormMain &form = *panel.form;
         panel.lifecycle->startUp();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -216,7 +216,7 @@ private slots:
             QVERIFY2(value && numbers::isWhole(*value) && *value >= 0 && *value <= largest,
                      qPrintable(box->objectName() + ": " + box->text()));
         }
-        QVERIFY(app::titleBarReachable(form.frameGeometry(), app::currentScreens().screens));
+        QVERIFY(window::titleBarReachable(form.frameGeometry(), window::currentScreens().screens));
         QVERIFY(link::parseDottedQuad(form.controls().txtIP.text()));
 
         // The window takes input: a typed frequency goes out.

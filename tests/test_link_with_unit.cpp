@@ -1,11 +1,11 @@
 // The heartbeat and the link display with the real UDP channel, against the
 // simulated unit on loopback: heard, re-synced, then silent.
 
+#include "app/lifecycle.h"
 #include "core/link/udp_channel.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
-#include "gui/app/lifecycle.h"
-#include "gui/app/link_view.h"
+#include "gui/window/form_main.h"
+#include "gui/window/link_view.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
 
@@ -36,10 +36,10 @@ private slots:
 
         UnitPanel panel;
         panel.store.values.insert(settings::names::IpAddress, unitAddress);
-        app::FormMain &form = *panel.form;
+        window::FormMain &form = *panel.form;
         panel.lifecycle->startUp();
 
-        const auto white = [&] { return app::backgroundOf(form.controls().txtIP) == app::kWhite; };
+        const auto white = [&] { return window::backgroundOf(form.controls().txtIP) == window::kWhite; };
         const auto count = [&](const QString &line) { return log.count(line); };
 
         // Start-up's contrast and gain are answered: the re-sync sends them again.
@@ -53,7 +53,7 @@ private slots:
         const qsizetype heartbeatsWhenSilent = count(QStringLiteral("heartbeat"));
         QVERIFY(heartbeatsWhenSilent >= 2);
         QTRY_VERIFY_WITH_TIMEOUT(!white(), 5000);
-        QCOMPARE(app::backgroundOf(form.controls().txtIP), app::kLinkLostTint);
+        QCOMPARE(window::backgroundOf(form.controls().txtIP), window::kLinkLostTint);
         // The panel goes on sending, and nothing but the heartbeat.
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("heartbeat")) >= heartbeatsWhenSilent + 2, 5000);
         QCOMPARE(count(QStringLiteral("contrast 80")), 2);
@@ -77,7 +77,7 @@ private slots:
 
         UnitPanel panel;
         panel.store.values.insert(settings::names::IpAddress, unit.toString());
-        app::FormMain &form = *panel.form;
+        window::FormMain &form = *panel.form;
         panel.lifecycle->startUp();
         form.controls().tmrHB.stop();
         QCOMPARE(next(atUnit), QByteArray("63 50"));

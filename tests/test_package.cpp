@@ -14,7 +14,7 @@
 
 namespace {
 
-#include "gui/app/resources/veloxa2.xpm"
+#include "gui/window/resources/veloxa2.xpm"
 
 constexpr int kPackTimeoutMs = 180000;
 constexpr int kToolTimeoutMs = 30000;

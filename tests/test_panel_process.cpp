@@ -7,7 +7,7 @@
 #include "support/panel_process.h"
 #include "support/watchdog.h"
 
-#include "gui/app/version.h"
+#include "app/version.h"
 
 #include <QDir>
 #include <QFileInfo>

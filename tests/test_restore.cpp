@@ -2,7 +2,7 @@
 // the text put back, what the controls' own handling writes back, and that
 // nothing reaches the unit while restoring.
 
-#include "gui/app/restore.h"
+#include "gui/window/restore.h"
 #include "support/panel_harness.h"
 
 using namespace veloxa;
@@ -111,9 +111,9 @@ private slots:
         test::PanelHarness harness;
         harness.store.values = stored;
         harness.form->show();
-        app::restoreSettings(*harness.form, harness.store);
+        window::restoreSettings(*harness.form, harness.store);
 
-        app::FormMain &form = *harness.form;
+        window::FormMain &form = *harness.form;
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             QObject *control = it.key() == QLatin1String("optDdsPolarity")
                 ? static_cast<QObject *>(&form.controls().optDdsPolarity)

@@ -4,7 +4,7 @@
 // lock can be had at all (runtime folder read-only or full), the built panel
 // starts anyway and says once that it cannot guard against a second copy.
 
-#include "gui/app/single_copy.h"
+#include "app/single_copy.h"
 #include "support/mount_namespace.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Start-up and shut-down of the real window, with a recording channel and a
 // store in memory: the order of the steps, what is sent, read and stored.
 
-#include "gui/app/window_position.h"
+#include "gui/window/window_position.h"
 #include "support/panel_harness.h"
 
 #include <QScreen>
@@ -69,7 +69,7 @@ private slots:
         // Initial states are untouched.
         QCOMPARE(panel.form->controls().txtFreq.text(), QStringLiteral("12.34"));
         QCOMPARE(panel.form->controls().lblLaserFreq.text(), QStringLiteral("(Laser Freq)"));
-        QCOMPARE(app::backgroundOf(panel.form->controls().txtIP), app::kLinkLostTint);
+        QCOMPARE(window::backgroundOf(panel.form->controls().txtIP), window::kLinkLostTint);
     }
 
     void portIsReadFromItsBox_data()
@@ -104,8 +104,8 @@ private slots:
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
         const auto twips = [tpp](double pixels) { return QString::number(pixels * tpp, 'f', 0); };
-        const double leftBound = 2.0 * screen.width() - app::FormMain::kClientWidth;
-        const double topBound = double(screen.height()) - app::FormMain::kClientHeight;
+        const double leftBound = 2.0 * screen.width() - window::FormMain::kClientWidth;
+        const double topBound = double(screen.height()) - window::FormMain::kClientHeight;
 
         QTest::newRow("zero") << "0" << "0" << false << false;
         QTest::newRow("negative") << "-15" << "-15" << false << false;
@@ -125,9 +125,9 @@ private slots:
         settings::MemoryStore store;
         store.values.insert(settings::names::Left, left);
         store.values.insert(settings::names::Top, top);
-        const app::ScreenFacts screens = app::currentScreens();
-        const app::StoredPosition accepted =
-            app::acceptedPosition(store, screens, QSize(app::FormMain::kClientWidth, app::FormMain::kClientHeight));
+        const window::ScreenFacts screens = window::currentScreens();
+        const window::StoredPosition accepted = window::acceptedPosition(
+            store, screens, QSize(window::FormMain::kClientWidth, window::FormMain::kClientHeight));
         QCOMPARE(accepted.left.has_value(), leftTaken);
         QCOMPARE(accepted.top.has_value(), topTaken);
         QCOMPARE(store.reads, QStringList({"Left", "Top"}));
@@ -184,7 +184,7 @@ private slots:
         QFETCH(std::optional<int>, top);
         QFETCH(QPoint, corner);
         const QList<QRect> screens = {QRect(0, 0, 800, 600), QRect(880, 0, 640, 480)};
-        QCOMPARE(app::restoredTopLeft(QRect(50, 60, 311, 380), {left, top}, screens), corner);
+        QCOMPARE(window::restoredTopLeft(QRect(50, 60, 311, 380), {left, top}, screens), corner);
     }
 
     void titleBarReachable_data()
@@ -204,7 +204,7 @@ private slots:
         QFETCH(QRect, frame);
         QFETCH(bool, reachable);
         const QList<QRect> screens = {QRect(0, 0, 800, 600), QRect(880, 0, 640, 480)};
-        QCOMPARE(app::titleBarReachable(frame, screens), reachable);
+        QCOMPARE(window::titleBarReachable(frame, screens), reachable);
     }
 
     void shutDownStoresSixValuesAfterClosingTheChannel()

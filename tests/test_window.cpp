@@ -119,13 +119,13 @@ private slots:
 
     void initialStates()
     {
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QCOMPARE(form.windowTitle(), QStringLiteral("Veloxa2 GUI"));
         QVERIFY(!form.windowIcon().isNull());
         QCOMPARE(form.size(), QSize(311, 380));
         QCOMPARE(form.minimumSize(), form.maximumSize());
 
-        QCOMPARE(app::backgroundOf(form.controls().txtIP), app::kLinkLostTint);
+        QCOMPARE(window::backgroundOf(form.controls().txtIP), window::kLinkLostTint);
         QVERIFY(form.controls().optDdsPolarity.isSelected(0));
         QVERIFY(form.controls().optDdsPower.isSelected(0));
         QCOMPARE(form.controls().optDdsPolarity.objectName(), QStringLiteral("optDdsPolarity"));
@@ -224,7 +224,7 @@ private slots:
     void tabIntoOptionGroupLandsOnSelectedOption()
     {
         harness->startAndClear();
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         form.controls().optDdsPower.select(1);
         form.controls().sldContrast.setFocus();
         QTest::keyClick(&form.controls().sldContrast, Qt::Key_Tab);
@@ -238,7 +238,7 @@ private slots:
     void arrowKeyInOptionGroupIsAClick()
     {
         harness->startAndClear();
-        app::FormMain &form = *harness->form;
+        window::FormMain &form = *harness->form;
         QSignalSpy clicks(&form.controls().optDdsPolarity, &controls::OptionGroup::clicked);
         form.controls().optDdsPolarity.option(0)->setFocus();
         QTest::keyClick(form.controls().optDdsPolarity.option(0), Qt::Key_Right);

@@ -1,25 +1,32 @@
-#include "gui/app/lifecycle.h"
+#include "app/lifecycle.h"
 
+#include "app/version.h"
 #include "core/rules/restore_checks.h"
-#include "gui/app/restore.h"
-#include "gui/app/version.h"
-#include "gui/app/window_position.h"
+#include "gui/window/restore.h"
+#include "gui/window/window_position.h"
 
 #include <cmath>
 
 namespace veloxa::app {
+
+using window::acceptedPosition;
+using window::currentScreens;
+using window::restoredTopLeft;
+using window::restoreSettings;
+using window::ScreenFacts;
+using window::StoredPosition;
 
 QString revisionText()
 {
     return QStringLiteral("Rev:%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
 }
 
-Lifecycle::Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
+Lifecycle::Lifecycle(window::FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
     : m_form(form)
     , m_store(store)
     , m_endProgram(std::move(endProgram))
 {
-    QObject::connect(&form, &FormMain::unloading, [this] { shutDown(); });
+    QObject::connect(&form, &window::FormMain::unloading, [this] { shutDown(); });
 }
 
 void Lifecycle::startUp()

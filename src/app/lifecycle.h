@@ -1,7 +1,7 @@
 #pragma once
 // Start-up and shut-down of the panel.
 
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <functional>
 
@@ -16,7 +16,7 @@ public:
     static constexpr int kShutDownWaitMs = 5000;
 
     // endProgram runs last at shut-down; the program passes QCoreApplication::quit.
-    Lifecycle(FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram);
+    Lifecycle(window::FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram);
 
     // Show the window, revision, stored position, stored settings, the
     // channel's destination, contrast then gain, then the heartbeat timer.
@@ -35,7 +35,7 @@ private:
     void restorePosition();
     void setDestination();
 
-    FormMain &m_form;
+    window::FormMain &m_form;
     settings::SettingsStore &m_store;
     std::function<void()> m_endProgram;
     std::function<void()> m_firstAtShutDown;

@@ -1,15 +1,15 @@
+#include "app/lifecycle.h"
+#include "app/panel_options.h"
+#include "app/single_copy.h"
+#include "app/version.h"
 #include "core/link/udp_channel.h"
-#include "gui/app/form_main.h"
-#include "gui/app/lifecycle.h"
-#include "gui/app/panel_options.h"
-#include "gui/app/single_copy.h"
-#include "gui/app/version.h"
 #include "gui/remote/control_endpoint.h"
+#include "gui/window/form_main.h"
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
 #else
+#include "app/polite_end.h"
 #include "core/settings/queued_store.h"
-#include "gui/app/polite_end.h"
 #endif
 
 #include <QApplication>
@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
 #endif
     veloxa::link::UdpChannel channel;
     veloxa::link::SteadyClock clock;
-    veloxa::app::FormMain form(channel, store, clock);
+    veloxa::window::FormMain form(channel, store, clock);
     veloxa::app::Lifecycle lifecycle(form, store, [] { QCoreApplication::quit(); });
 
 #ifndef Q_OS_WIN

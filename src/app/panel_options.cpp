@@ -1,6 +1,6 @@
-#include "gui/app/panel_options.h"
+#include "app/panel_options.h"
 
-#include "gui/app/version.h"
+#include "app/version.h"
 
 #include <QCommandLineParser>
 

@@ -1,4 +1,4 @@
-#include "gui/app/polite_end.h"
+#include "app/polite_end.h"
 
 #include <QSocketNotifier>
 

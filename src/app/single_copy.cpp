@@ -1,4 +1,4 @@
-#include "gui/app/single_copy.h"
+#include "app/single_copy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

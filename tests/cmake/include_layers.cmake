@@ -1,4 +1,5 @@
 # Checks that includes point one way: every "#include "<layer>/<folder>/..."
+# (or "app/...")
 # of a source folder names a folder that HACKING.md allows it. Run as
 #   cmake -DSOURCE_DIR=<project> -P include_layers.cmake
 # A folder's own headers are always allowed.
@@ -13,21 +14,22 @@ set(allowed_src/gui/controls "")
 set(allowed_src/gui/dds "core/.*;gui/controls")
 set(allowed_src/gui/ramp "core/.*;gui/controls;gui/dds")
 set(allowed_src/gui/sequence "core/.*;gui/controls")
-set(allowed_src/gui/app "core/.*;gui/controls;gui/dds;gui/ramp;gui/sequence;gui/app;gui/remote")
-set(allowed_src/gui/remote "core/.*;gui/controls;gui/app")
+set(allowed_src/gui/window "core/.*;gui/controls;gui/dds;gui/ramp;gui/sequence")
+set(allowed_src/gui/remote "core/.*;gui/controls;gui/window")
+set(allowed_src/app "core/.*;gui/.*")
 set(allowed_tools/ctl "core/.*")
 set(allowed_tools/unit-sim "core/.*")
 
 set(failures "")
 foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/core/remote
-               src/gui/controls src/gui/dds src/gui/ramp src/gui/sequence src/gui/app src/gui/remote tools/ctl
+               src/gui/controls src/gui/dds src/gui/ramp src/gui/sequence src/gui/window src/gui/remote src/app tools/ctl
                tools/unit-sim)
   string(REGEX REPLACE "^src/" "" own "${folder}")
   file(GLOB sources "${SOURCE_DIR}/${folder}/*.cpp" "${SOURCE_DIR}/${folder}/*.h")
   foreach(source IN LISTS sources)
-    file(STRINGS "${source}" includes REGEX "^#include \"(core|gui)/[a-z_-]+/")
+    file(STRINGS "${source}" includes REGEX "^#include \"(app|(core|gui)/[a-z_-]+)/")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^#include \"((core|gui)/[a-z_-]+)/.*" "\\1" target "${line}")
+      string(REGEX REPLACE "^#include \"(app|(core|gui)/[a-z_-]+)/.*" "\\1" target "${line}")
       if(target STREQUAL own)
         continue()
       endif()

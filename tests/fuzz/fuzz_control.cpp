@@ -13,9 +13,9 @@
 #include "core/link/decoder.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
 #include "gui/remote/control_session.h"
 #include "gui/remote/panel_operations.h"
+#include "gui/window/form_main.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -34,7 +34,7 @@ struct Panel {
     link::RecordingChannel channel;
     settings::MemoryStore store;
     test::FakeClock clock;
-    app::FormMain form{channel, store, clock};
+    window::FormMain form{channel, store, clock};
     remote::PanelOperations operations{form.controls()};
 
     Panel() { channel.setDestination(QStringLiteral("127.0.0.1"), 37829); } // recorded, never sent
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (qsizetype at = 0; at < bytes.size() && !session.wantsClose(); at += piece)
         checkAnswers(session.receive(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at))));
 
-    const app::PanelControls &controls = g_panel->form.controls();
+    const window::PanelControls &controls = g_panel->form.controls();
     for (const controls::Slider *slider : {&controls.sldGain, &controls.sldContrast})
         if (slider->value() < slider->minimum() || slider->value() > slider->maximum())
             fail("a slider left its range", QByteArray::number(slider->value()));

@@ -20,7 +20,7 @@
 #include "core/rules/text_numbers.h"
 #include "core/rules/tuning_word.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -47,7 +47,7 @@ struct Panel {
     link::RecordingChannel channel;
     settings::MemoryStore store;
     test::FakeClock clock;
-    app::FormMain form{channel, store, clock};
+    window::FormMain form{channel, store, clock};
     std::array<controls::TextBox *, 5> boxes{&form.controls().txtFreq, &form.controls().txtSysClk,
                                              &form.controls().txtRampRate, &form.controls().txtRampStep,
                                              &form.controls().txtStopFreq};
@@ -106,7 +106,7 @@ void putSilently(controls::TextBox *box, const QString &text)
 // The box within its bounds once its rules have run.
 void checkBounds(const Panel &panel, std::size_t index)
 {
-    const app::FormMain &form = panel.form;
+    const window::FormMain &form = panel.form;
     const QString text = panel.boxes[index]->text();
     const auto clock = whole(form.controls().txtSysClk.text());
     const bool clockUsable = clock && *clock >= 0.0;

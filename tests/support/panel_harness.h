@@ -4,11 +4,11 @@
 // a fake clock, which is what the widget tests drive. The one panel harness
 // of the tests.
 
+#include "app/lifecycle.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/memory_store.h"
-#include "gui/app/form_main.h"
-#include "gui/app/lifecycle.h"
-#include "gui/app/link_view.h"
+#include "gui/window/form_main.h"
+#include "gui/window/link_view.h"
 #include "support/bytes.h"
 #include "support/fake_clock.h"
 #include "support/typing.h"
@@ -27,7 +27,7 @@ struct Panel {
     ChannelType channel;
     StoreType store;
     ClockType clock;
-    std::unique_ptr<app::FormMain> form;
+    std::unique_ptr<window::FormMain> form;
     std::unique_ptr<app::Lifecycle> lifecycle;
     int programEnded = 0;
 
@@ -42,11 +42,11 @@ struct Panel {
     void build()
     {
         lifecycle.reset();
-        form = std::make_unique<app::FormMain>(channel, store, clock);
+        form = std::make_unique<window::FormMain>(channel, store, clock);
         lifecycle = std::make_unique<app::Lifecycle>(*form, store, [this] { ++programEnded; });
     }
 
-    const app::PanelControls &controls() const { return form->controls(); }
+    const window::PanelControls &controls() const { return form->controls(); }
 
     // Start-up as the program runs it, then forget what it sent and stored,
     // so a test sees only what its own actions cause.

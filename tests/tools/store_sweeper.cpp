@@ -8,7 +8,7 @@
 
 #include "core/link/recording_channel.h"
 #include "core/settings/queued_store.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 #include "support/fake_clock.h"
 
 #include <QApplication>
@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     settings::QueuedStore store;
     link::RecordingChannel channel;
     test::FakeClock clock;
-    app::FormMain form(channel, store, clock);
+    window::FormMain form(channel, store, clock);
     controls::Slider &contrast = form.controls().sldContrast;
 
     int value = 0;

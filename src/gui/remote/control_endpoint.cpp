@@ -1,11 +1,11 @@
 #include "gui/remote/control_endpoint.h"
 
 #include "core/remote/endpoint_path.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 namespace veloxa::remote {
 
-ControlEndpoint::ControlEndpoint(app::FormMain &form)
+ControlEndpoint::ControlEndpoint(window::FormMain &form)
     : m_operations(form.controls())
     , m_events(form.controls(), m_operations, form.Enet, form.linkView())
     , m_server(m_operations, m_events)

@@ -7,7 +7,7 @@
 #include "gui/remote/panel_events.h"
 #include "gui/remote/panel_operations.h"
 
-namespace veloxa::app {
+namespace veloxa::window {
 class FormMain;
 }
 
@@ -15,7 +15,7 @@ namespace veloxa::remote {
 
 class ControlEndpoint {
 public:
-    explicit ControlEndpoint(app::FormMain &form);
+    explicit ControlEndpoint(window::FormMain &form);
 
     // Opens it at `name` (by default where veloxa2-ctl --panel looks). Empty
     // when open, else why not.

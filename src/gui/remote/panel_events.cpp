@@ -2,8 +2,8 @@
 
 #include "core/link/decoder.h"
 #include "core/link/link_log.h"
-#include "gui/app/link_view.h"
 #include "gui/remote/panel_operations.h"
+#include "gui/window/link_view.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -17,8 +17,8 @@ const char *const kWatchedControls[] = {"txtIP",       "txtPort",        "txtFre
 
 } // namespace
 
-PanelEvents::PanelEvents(const app::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
-                         app::LinkView &linkView)
+PanelEvents::PanelEvents(const window::PanelControls &controls, const PanelOperations &operations,
+                         link::Channel &channel, window::LinkView &linkView)
     : m_operations(operations)
 {
     for (const char *name : kWatchedControls)
@@ -43,14 +43,14 @@ PanelEvents::PanelEvents(const app::PanelControls &controls, const PanelOperatio
             });
     // Connected with this object as the context: an endpoint that is closed
     // (or never opened) leaves nothing behind in the window.
-    connect(&linkView, &app::LinkView::shownStateChanged, this, [this](bool heard) {
+    connect(&linkView, &window::LinkView::shownStateChanged, this, [this](bool heard) {
         report(QStringLiteral("link"), {{QStringLiteral("heard"), heard}});
         reportChanges();
     });
     watchControls(controls);
 }
 
-void PanelEvents::watchControls(const app::PanelControls &controls)
+void PanelEvents::watchControls(const window::PanelControls &controls)
 {
     // Connected after the window's own handlers, so each runs once the
     // handling (nested corrections included) is through; captions and labels

@@ -5,7 +5,7 @@
 // "kind".
 
 #include "core/link/channel.h"
-#include "gui/app/panel_controls.h"
+#include "gui/window/panel_controls.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -13,7 +13,7 @@
 
 #include <utility>
 
-namespace veloxa::app {
+namespace veloxa::window {
 class LinkView;
 }
 
@@ -24,8 +24,8 @@ class PanelOperations;
 class PanelEvents : public QObject {
     Q_OBJECT
 public:
-    PanelEvents(const app::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
-                app::LinkView &linkView);
+    PanelEvents(const window::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
+                window::LinkView &linkView);
 
     // Events are made only while someone watches; changes are still followed,
     // so that the first event after a pause reports against the true state.
@@ -35,7 +35,7 @@ signals:
     void happened(const QJsonObject &event);
 
 private:
-    void watchControls(const app::PanelControls &controls);
+    void watchControls(const window::PanelControls &controls);
     // Reports every control whose state differs from the one last reported.
     void reportChanges();
     void report(const QString &kind, QJsonObject fields);

@@ -1,7 +1,7 @@
 #include "gui/remote/panel_operations.h"
 
 #include "core/link/link_supervisor.h"
-#include "gui/app/link_view.h"
+#include "gui/window/link_view.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -45,7 +45,7 @@ std::optional<int> wholeNumber(const QJsonValue &value)
 
 } // namespace
 
-PanelOperations::PanelOperations(const app::PanelControls &controls)
+PanelOperations::PanelOperations(const window::PanelControls &controls)
     : m_controls(controls)
     , m_boxes{{QStringLiteral("txtIP"), &controls.txtIP},
               {QStringLiteral("txtFreq"), &controls.txtFreq},
@@ -97,7 +97,7 @@ QJsonObject PanelOperations::state() const
         controls.insert(QLatin1String(name), controlState(QLatin1String(name)));
     return {{QStringLiteral("controls"), controls},
             {QStringLiteral("link"),
-             QJsonObject{{QStringLiteral("heard"), app::backgroundOf(m_controls.txtIP) == app::kWhite}}},
+             QJsonObject{{QStringLiteral("heard"), window::backgroundOf(m_controls.txtIP) == window::kWhite}}},
             {QStringLiteral("heartbeat"), link::heartbeatIsOn(m_controls.cmdHb.text())}};
 }
 

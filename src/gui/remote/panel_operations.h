@@ -5,7 +5,7 @@
 // it touches a control, so a refused request changes nothing.
 
 #include "core/remote/json_rpc.h"
-#include "gui/app/panel_controls.h"
+#include "gui/window/panel_controls.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -19,7 +19,7 @@ using Outcome = std::variant<QJsonValue, Error>;
 
 class PanelOperations {
 public:
-    explicit PanelOperations(const app::PanelControls &controls);
+    explicit PanelOperations(const window::PanelControls &controls);
 
     // {"controls": {...}, "link": {"heard": bool}, "heartbeat": bool}
     QJsonObject state() const;
@@ -31,7 +31,7 @@ public:
     Outcome enter(const QJsonObject &params);
 
 private:
-    const app::PanelControls &m_controls;
+    const window::PanelControls &m_controls;
     // What a script may assign or click, by name.
     const QHash<QString, controls::TextBox *> m_boxes;
     const QHash<QString, QPushButton *> m_buttons;

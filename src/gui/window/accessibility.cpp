@@ -1,10 +1,10 @@
-#include "gui/app/accessibility.h"
+#include "gui/window/accessibility.h"
 
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include <QAccessibleWidget>
 
-namespace veloxa::app {
+namespace veloxa::window {
 namespace {
 
 // A plain top-level QWidget reports itself as a client area (a "filler" to
@@ -24,4 +24,4 @@ void presentFormsAsWindows()
     QAccessible::installFactory(formAsWindow); // Qt keeps each factory once
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

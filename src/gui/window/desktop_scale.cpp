@@ -1,11 +1,11 @@
-#include "gui/app/desktop_scale.h"
+#include "gui/window/desktop_scale.h"
 
 #include <QGroupBox>
 
 #include <algorithm>
 #include <cmath>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 LayoutScale layoutScale(const QFont &desktopFont, int logicalDpi)
 {
@@ -37,4 +37,4 @@ void scaleGeometry(QWidget &window, double factor)
     }
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -8,7 +8,7 @@
 #include <QFont>
 #include <QWidget>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 // The application font Qt gives where the desktop sets none, which the
 // layout (window font 8 pt, frame captions 8.25 pt) was made beside.
@@ -27,4 +27,4 @@ LayoutScale layoutScale(const QFont &desktopFont, int logicalDpi);
 // edge by edge, so that neighbours stay neighbours.
 void scaleGeometry(QWidget &window, double factor);
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -1,10 +1,10 @@
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
 #include "core/unit/limits.h"
-#include "gui/app/accessibility.h"
-#include "gui/app/desktop_scale.h"
-#include "gui/app/link_view.h"
 #include "gui/controls/command_button.h"
+#include "gui/window/accessibility.h"
+#include "gui/window/desktop_scale.h"
+#include "gui/window/link_view.h"
 
 #include <QAbstractSlider>
 #include <QApplication>
@@ -15,12 +15,12 @@
 
 #include <cmath>
 
-namespace veloxa::app {
+namespace veloxa::window {
 namespace {
 
 // The window's icon, an XPM picture compiled in: reading it takes no image
 // plugin, so none is looked for at start-up.
-#include "gui/app/resources/veloxa2.xpm"
+#include "gui/window/resources/veloxa2.xpm"
 
 QString text(std::string_view latin1)
 {
@@ -369,4 +369,4 @@ void FormMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -7,7 +7,6 @@
 #include "core/link/clock.h"
 #include "core/link/link_supervisor.h"
 #include "core/settings/store.h"
-#include "gui/app/panel_controls.h"
 #include "gui/controls/option_group.h"
 #include "gui/controls/slider.h"
 #include "gui/controls/text_box.h"
@@ -17,6 +16,7 @@
 #include "gui/ramp/ramp_control.h"
 #include "gui/ramp/ramp_parameters.h"
 #include "gui/sequence/command_sequence.h"
+#include "gui/window/panel_controls.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -26,7 +26,7 @@
 
 #include <memory>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 class LinkView;
 
@@ -110,4 +110,4 @@ private:
     std::unique_ptr<link::LinkSupervisor> m_linkSupervisor;
 };
 
-} // namespace veloxa::app
+} // namespace veloxa::window

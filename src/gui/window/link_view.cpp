@@ -1,10 +1,10 @@
-#include "gui/app/link_view.h"
+#include "gui/window/link_view.h"
 
 #include "gui/controls/screen_reader.h"
 
 #include <QPalette>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 QColor colourFromBgr(quint32 bgr)
 {
@@ -89,4 +89,4 @@ void LinkView::toggleHeartbeat()
     describeHeartbeat(m_heartbeatButton);
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

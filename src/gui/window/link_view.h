@@ -10,7 +10,7 @@
 #include <QObject>
 #include <QPushButton>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 // Colours as 0x00BBGGRR.
 inline constexpr quint32 kWhite = 0xFFFFFF;
@@ -59,4 +59,4 @@ private:
     dds::LockControls &m_lock;
 };
 
-} // namespace veloxa::app
+} // namespace veloxa::window

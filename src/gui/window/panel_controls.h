@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 struct PanelControls {
     controls::TextBox &txtIP;
@@ -41,4 +41,4 @@ struct PanelControls {
     QTimer &tmrHB;
 };
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -1,8 +1,8 @@
-#include "gui/app/restore.h"
+#include "gui/window/restore.h"
 
 #include "core/rules/restore_checks.h"
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 rules::Stored storedSetting(const settings::SettingsStore &store, const QString &name)
 {
@@ -34,4 +34,4 @@ void restoreSettings(FormMain &form, const settings::SettingsStore &store)
         rules::acceptedStopFrequency(stored(names::RampStopFreq), form.controls().txtSysClk.text()));
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

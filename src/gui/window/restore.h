@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/rules/restore_checks.h"
-#include "gui/app/form_main.h"
+#include "gui/window/form_main.h"
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 // One stored setting as the checks take it: nothing when it was not found.
 rules::Stored storedSetting(const settings::SettingsStore &store, const QString &name);
@@ -15,4 +15,4 @@ rules::Stored storedSetting(const settings::SettingsStore &store, const QString 
 // destination yet when start-up calls it).
 void restoreSettings(FormMain &form, const settings::SettingsStore &store);
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -1,13 +1,13 @@
-#include "gui/app/window_position.h"
+#include "gui/window/window_position.h"
 
 #include "core/numbers/numbers.h"
 #include "core/rules/restore_checks.h"
-#include "gui/app/restore.h"
+#include "gui/window/restore.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 ScreenFacts currentScreens()
 {
@@ -71,4 +71,4 @@ bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip)
     return false;
 }
 
-} // namespace veloxa::app
+} // namespace veloxa::window

@@ -12,7 +12,7 @@
 
 #include <optional>
 
-namespace veloxa::app {
+namespace veloxa::window {
 
 struct ScreenFacts {
     QSize primarySize; // pixels
@@ -39,4 +39,4 @@ QPoint restoredTopLeft(QRect frame, const StoredPosition &stored, const QList<QR
 // True when a strip of the title bar at least `grip` pixels wide lies on some screen.
 bool titleBarReachable(QRect frame, const QList<QRect> &screens, int grip = 40);
 
-} // namespace veloxa::app
+} // namespace veloxa::window
