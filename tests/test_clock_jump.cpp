@@ -69,7 +69,7 @@ struct FakedWallClock {
 
 } // namespace
 
-class ClockJumpTest : public QObject {
+class TestClockJump : public QObject {
     Q_OBJECT
 
 private slots:
@@ -163,5 +163,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ClockJumpTest)
+QTEST_GUILESS_MAIN(TestClockJump)
 #include "test_clock_jump.moc"

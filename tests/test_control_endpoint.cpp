@@ -121,7 +121,7 @@ struct RunningPanel {
 
 } // namespace
 
-class ControlEndpointTest : public QObject {
+class TestControlEndpoint : public QObject {
     Q_OBJECT
 
 private slots:
@@ -500,5 +500,5 @@ private:
     std::unique_ptr<RunningPanel> m_shared;
 };
 
-QTEST_MAIN(ControlEndpointTest)
+QTEST_MAIN(TestControlEndpoint)
 #include "test_control_endpoint.moc"

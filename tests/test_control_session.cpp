@@ -59,7 +59,7 @@ struct Window {
 
 } // namespace
 
-class ControlSessionTest : public QObject {
+class TestControlSession : public QObject {
     Q_OBJECT
 
 private slots:
@@ -321,5 +321,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ControlSessionTest)
+QTEST_MAIN(TestControlSession)
 #include "test_control_session.moc"

@@ -10,7 +10,7 @@
 using namespace veloxa;
 using test::PanelHarness;
 
-class FrequencyTest : public QObject {
+class TestFrequency : public QObject {
     Q_OBJECT
 
 private:
@@ -315,5 +315,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(FrequencyTest)
+QTEST_MAIN(TestFrequency)
 #include "test_frequency.moc"

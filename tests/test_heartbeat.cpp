@@ -7,7 +7,7 @@ using namespace veloxa;
 using namespace std::chrono_literals;
 using test::PanelHarness;
 
-class HeartbeatTest : public QObject {
+class TestHeartbeat : public QObject {
     Q_OBJECT
 
 private:
@@ -191,5 +191,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HeartbeatTest)
+QTEST_MAIN(TestHeartbeat)
 #include "test_heartbeat.moc"

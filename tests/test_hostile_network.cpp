@@ -72,7 +72,7 @@ QList<QByteArray> withoutLinkTraffic(const QList<QByteArray> &payloads, QString 
 
 } // namespace
 
-class HostileNetworkTest : public QObject {
+class TestHostileNetwork : public QObject {
     Q_OBJECT
 
 private slots:
@@ -136,5 +136,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HostileNetworkTest)
+QTEST_MAIN(TestHostileNetwork)
 #include "test_hostile_network.moc"

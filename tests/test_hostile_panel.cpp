@@ -70,7 +70,7 @@ using Stored = QMap<QString, QString>;
 
 } // namespace
 
-class HostilePanelTest : public QObject {
+class TestHostilePanel : public QObject {
     Q_OBJECT
 
 private slots:
@@ -321,5 +321,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(HostilePanelTest)
+QTEST_GUILESS_MAIN(TestHostilePanel)
 #include "test_hostile_panel.moc"

@@ -114,7 +114,7 @@ using StorePanel = test::Panel<link::RecordingChannel, settings::QueuedStore>;
 
 } // namespace
 
-class HostileStoreTest : public QObject {
+class TestHostileStore : public QObject {
     Q_OBJECT
 
 private slots:
@@ -230,5 +230,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HostileStoreTest)
+QTEST_MAIN(TestHostileStore)
 #include "test_hostile_store.moc"

@@ -18,7 +18,7 @@ using UnitPanel = test::Panel<link::UdpChannel, settings::MemoryStore, link::Ste
 
 } // namespace
 
-class LinkWithUnitTest : public QObject {
+class TestLinkWithUnit : public QObject {
     Q_OBJECT
 
 private slots:
@@ -94,5 +94,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LinkWithUnitTest)
+QTEST_MAIN(TestLinkWithUnit)
 #include "test_link_with_unit.moc"

@@ -5,7 +5,7 @@
 
 using namespace veloxa;
 
-class LockControlsTest : public QObject {
+class TestLockControls : public QObject {
     Q_OBJECT
 
 private:
@@ -137,5 +137,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LockControlsTest)
+QTEST_MAIN(TestLockControls)
 #include "test_lock.moc"

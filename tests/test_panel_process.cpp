@@ -17,7 +17,7 @@
 using namespace veloxa;
 using namespace veloxa::test;
 
-class PanelProcessTest : public QObject {
+class TestPanelProcess : public QObject {
     Q_OBJECT
 
 private slots:
@@ -252,5 +252,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PanelProcessTest)
+QTEST_GUILESS_MAIN(TestPanelProcess)
 #include "test_panel_process.moc"

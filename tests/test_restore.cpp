@@ -9,7 +9,7 @@ using namespace veloxa;
 
 using Stored = QMap<QString, QString>;
 
-class RestoreTest : public QObject {
+class TestRestore : public QObject {
     Q_OBJECT
 
 private slots:
@@ -164,5 +164,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(RestoreTest)
+QTEST_MAIN(TestRestore)
 #include "test_restore.moc"

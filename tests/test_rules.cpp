@@ -26,7 +26,7 @@ QString outcome(const rules::Correction &correction)
 
 } // namespace
 
-class RulesTest : public QObject {
+class TestRules : public QObject {
     Q_OBJECT
 
 private slots:
@@ -222,5 +222,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(RulesTest)
+QTEST_APPLESS_MAIN(TestRules)
 #include "test_rules.moc"

@@ -51,7 +51,7 @@ qint64 endedPid()
 
 } // namespace
 
-class SingleCopyCrashTest : public QObject {
+class TestSingleCopyCrash : public QObject {
     Q_OBJECT
 
 private slots:
@@ -205,5 +205,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SingleCopyCrashTest)
+QTEST_GUILESS_MAIN(TestSingleCopyCrash)
 #include "test_single_copy_crash.moc"

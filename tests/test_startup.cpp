@@ -29,7 +29,7 @@ using WatchedPanel = test::Panel<link::RecordingChannel, WatchedStore>;
 
 } // namespace
 
-class StartupTest : public QObject {
+class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
@@ -284,5 +284,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(StartupTest)
+QTEST_MAIN(TestStartup)
 #include "test_startup.moc"

@@ -56,7 +56,7 @@ QString listing(const QString &dir)
 
 } // namespace
 
-class StoreCrashTest : public QObject {
+class TestStoreCrash : public QObject {
     Q_OBJECT
 
 private slots:
@@ -171,5 +171,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(StoreCrashTest)
+QTEST_GUILESS_MAIN(TestStoreCrash)
 #include "test_store_crash.moc"

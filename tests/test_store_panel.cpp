@@ -102,7 +102,7 @@ private:
 
 } // namespace
 
-class StorePanelTest : public QObject {
+class TestStorePanel : public QObject {
     Q_OBJECT
 
 private slots:
@@ -286,5 +286,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(StorePanelTest)
+QTEST_GUILESS_MAIN(TestStorePanel)
 #include "test_store_panel.moc"

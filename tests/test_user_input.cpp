@@ -28,7 +28,7 @@ enum class Away { Tab, Backtab, ClickUpdate, OtherWindow, ContextMenu };
 
 } // namespace
 
-class UserInputTest : public QObject {
+class TestUserInput : public QObject {
     Q_OBJECT
 
 private:
@@ -328,5 +328,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UserInputTest)
+QTEST_MAIN(TestUserInput)
 #include "test_user_input.moc"

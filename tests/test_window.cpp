@@ -11,7 +11,7 @@
 
 using namespace veloxa;
 
-class WindowTest : public QObject {
+class TestWindow : public QObject {
     Q_OBJECT
 
 private:
@@ -360,5 +360,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(WindowTest)
+QTEST_MAIN(TestWindow)
 #include "test_window.moc"
