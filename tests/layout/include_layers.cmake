@@ -19,11 +19,14 @@ set(allowed_src/gui/remote "core/.*;gui/controls;gui/window")
 set(allowed_src/app "core/.*;gui/.*")
 set(allowed_tools/ctl "core/.*")
 set(allowed_tools/unit-sim "core/.*")
+# Tests of the core and of the tools never reach the window.
+set(allowed_tests/core "core/.*")
+set(allowed_tests/tools "core/.*")
 
 set(failures "")
 foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/core/remote
                src/gui/controls src/gui/dds src/gui/ramp src/gui/sequence src/gui/window src/gui/remote src/app tools/ctl
-               tools/unit-sim)
+               tools/unit-sim tests/core tests/tools)
   string(REGEX REPLACE "^src/" "" own "${folder}")
   file(GLOB sources "${SOURCE_DIR}/${folder}/*.cpp" "${SOURCE_DIR}/${folder}/*.h")
   foreach(source IN LISTS sources)
