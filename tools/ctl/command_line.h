@@ -1,10 +1,10 @@
 #pragma once
 // The command line of veloxa2-ctl, turned into the datagrams to send.
 //
-// Every datagram comes from the panel's own builders (link/datagrams.h, the
-// tuning word of dds/tuning_word.h, the ramp command of ramp/ramp_control.h),
-// and every value is checked against the range the panel keeps its controls
-// in, so a command given here puts on the wire exactly what the panel would.
+// Every datagram comes from the panel's own builders (core/link/datagrams.h,
+// and core/rules/tuning_word.h for the tuning word and the ramp command), and
+// every value is checked against the range the panel keeps its controls in,
+// so a command given here puts on the wire exactly what the panel would.
 
 #include "core/link/datagrams.h"
 #include "core/unit/limits.h"

@@ -1,7 +1,8 @@
 #pragma once
 // The commands veloxa2-ctl knows: each one's name, the options it takes and
 // the datagrams it puts together from the panel's own builders. A new command
-// is one row in the table of commands.cpp (and a few lines of help text).
+// is one row in the table of commands.cpp, and one in panel_commands.cpp if
+// --panel can do it too (and a few lines of help text).
 
 #include "tokenizer.h"
 
