@@ -22,27 +22,29 @@
 //     from --settle-seconds after the start.
 //
 // Every panel starts with fresh settings holding only "IP Address" =
-// 127.0.0.1, on the offscreen platform.
+// 127.0.0.1, on the offscreen platform. The client is veloxa2-ctl's
+// (ctl::PanelConnection), as a script meets the endpoint through it.
 
-#include "support.h"
+#include "measure.h"
+#include "report.h"
 
-#include <QByteArray>
+#include "panel_client.h"
+#include "support/panel_process.h"
+#include "support/unit_sim.h"
+
+#include <QCoreApplication>
 #include <QJsonDocument>
-#include <QJsonObject>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
+#include <memory>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+using namespace veloxa;
 using namespace veloxa::bench;
+using ctl::PanelConnection;
 
 namespace {
 
@@ -62,221 +64,78 @@ const char kUsage[] =
     "  (b) the panel's CPU with and without a subscriber at 100 events/s (4 rounds of 5 s per arm);\n"
     "  (c) idle with the endpoint and one idle subscriber against idle without --control (60 s).";
 
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_control: %s\n", what.c_str());
-    std::exit(1);
-}
-
-bool running(pid_t pid)
-{
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
-}
-
 void sleepMs(std::int64_t ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Run time of every thread of a process, in seconds; -1 when unknown.
-double threadsRunSeconds(pid_t pid)
-{
-    std::error_code error;
-    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::uint64_t ns = 0;
-    bool any = false;
-    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
-        std::FILE *file = std::fopen((task.path() / "schedstat").c_str(), "r");
-        if (!file)
-            continue;
-        unsigned long long run = 0;
-        if (std::fscanf(file, "%llu", &run) == 1) {
-            ns += run;
-            any = true;
-        }
-        std::fclose(file);
-    }
-    return any ? double(ns) / 1e9 : -1;
-}
-
-// One connection to the endpoint: lines out, lines in.
-class LineClient {
-public:
-    LineClient() = default;
-    ~LineClient() { close(); }
-    LineClient(const LineClient &) = delete;
-    LineClient &operator=(const LineClient &) = delete;
-
-    // Tries until the endpoint answers or timeoutMs has passed.
-    bool connectTo(const std::string &path, int timeoutMs)
+// The panel started with fresh settings holding only "IP Address" = 127.0.0.1.
+struct Panel : test::PanelProcess {
+    Panel(const std::string &gui, bool control)
     {
-        const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path)
-            fail("the endpoint's path is too long: " + path);
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        while (monotonicNs() < deadline) {
-            m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
-                return true;
-            close();
-            sleepMs(20);
-        }
-        return false;
+        environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+        environment.start(process, QString::fromStdString(gui),
+                          control ? QStringList{QStringLiteral("--control")} : QStringList{},
+                          environment.config.filePath(QStringLiteral("panel.txt")));
     }
-
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        m_buffer.clear();
-    }
-
-    int fd() const { return m_fd; }
-
-    void send(const std::string &line)
-    {
-        std::size_t done = 0;
-        while (done < line.size()) {
-            const ssize_t wrote = ::send(m_fd, line.data() + done, line.size() - done, MSG_NOSIGNAL);
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            if (wrote <= 0)
-                fail(std::string("writing to the endpoint: ") + std::strerror(errno));
-            done += std::size_t(wrote);
-        }
-    }
-
-    // The next whole line, waiting up to timeoutMs; nothing on a timeout or
-    // when the panel closed the connection.
-    std::optional<std::string> readLine(int timeoutMs)
-    {
-        const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
-        for (;;) {
-            if (const auto line = takeLine())
-                return line;
-            const std::int64_t left = deadline - monotonicNs();
-            if (left <= 0)
-                return std::nullopt;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, int((left + 999999) / 1000000)) > 0 && !readSome())
-                return std::nullopt;
-        }
-    }
-
-    // Reads what has come without waiting; returns how many whole lines that
-    // completed (the lines themselves are dropped), -1 when the panel closed it.
-    int discardAvailable()
-    {
-        char chunk[65536];
-        int lines = 0;
-        for (;;) {
-            const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
-            if (got == 0)
-                return -1;
-            if (got < 0)
-                return lines;
-            for (ssize_t i = 0; i < got; ++i)
-                lines += chunk[i] == '\n' ? 1 : 0;
-        }
-    }
-
-    // Sends one request and returns its "result"; ends the program on an
-    // error answer or none. Other lines (events) before it are dropped.
-    QJsonValue call(int id, const std::string &method, const std::string &params)
-    {
-        send(R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" + method + R"(","params":)" + params
-             + "}\n");
-        return answerTo(id, method);
-    }
-
-    QJsonValue answerTo(int id, const std::string &method)
-    {
-        for (;;) {
-            const auto line = readLine(kAnswerMs);
-            if (!line)
-                fail("no answer to " + method + " within 5 s");
-            const QJsonObject message = QJsonDocument::fromJson(QByteArray::fromStdString(*line)).object();
-            if (message.value(QLatin1String("id")) != QJsonValue(id))
-                continue;
-            if (message.contains(QLatin1String("error")))
-                fail(method + " was refused: " + line->c_str());
-            return message.value(QLatin1String("result"));
-        }
-    }
-
-private:
-    std::optional<std::string> takeLine()
-    {
-        const auto end = m_buffer.find('\n');
-        if (end == std::string::npos)
-            return std::nullopt;
-        std::string line = m_buffer.substr(0, end);
-        m_buffer.erase(0, end + 1);
-        return line;
-    }
-
-    bool readSome()
-    {
-        char chunk[65536];
-        const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
-        if (got <= 0)
-            return got < 0 && errno == EINTR;
-        m_buffer.append(chunk, std::size_t(got));
-        return true;
-    }
-
-    int m_fd = -1;
-    std::string m_buffer;
 };
 
-struct Panel {
-    pid_t pid = -1;
-    std::string endpoint;
-};
-
-Panel startPanel(const std::string &gui, const ScratchDir &scratch, bool control)
+// Ends the program (the panel stopped first) when the endpoint does not
+// take the connection within waitMs.
+void connectTo(PanelConnection &client, Panel &panel, int waitMs)
 {
-    const std::string config = scratch.path() + "/config";
-    seedAddressOnly(config, "127.0.0.1");
-    const std::map<std::string, std::string> environment = {{"QT_QPA_PLATFORM", "offscreen"},
-                                                            {"XDG_CONFIG_HOME", config},
-                                                            {"XDG_RUNTIME_DIR", scratch.path() + "/runtime"}};
-    std::vector<std::string> argv = {gui};
-    if (control)
-        argv.emplace_back("--control");
-    return {spawn(argv, environment, scratch.path() + "/panel.txt"), scratch.path() + "/runtime/veloxa2-gui/control"};
+    if (panel.environment.openEndpoint(client, waitMs))
+        return;
+    test::stopPolitely(panel.process);
+    fail("no endpoint at " + panel.environment.endpointPath().toStdString() + " within " + std::to_string(waitMs / 1000)
+         + " s");
 }
 
-std::string quoted(const std::string &text)
+// The answer to request `id`, its "result"; ends the program on an error
+// answer or none.
+QJsonValue resultOf(PanelConnection &client, int id, const std::string &method)
 {
-    return '"' + text + '"';
+    const auto answer = client.answer(id, kAnswerMs);
+    if (!answer)
+        fail("no answer to " + method + " within 5 s");
+    if (answer->contains(QLatin1String("error")))
+        fail(method + " was refused: " + QJsonDocument(*answer).toJson(QJsonDocument::Compact).toStdString());
+    return answer->value(QLatin1String("result"));
+}
+
+QJsonValue call(PanelConnection &client, const QString &method, const QJsonObject &params = {})
+{
+    return resultOf(client, client.send(method, params), method.toStdString());
+}
+
+// Reads every whole line that has come without waiting; how many (events
+// for a subscriber), -1 when the panel closed the connection.
+int takeEvents(PanelConnection &client)
+{
+    int lines = 0;
+    while (client.nextMessage(0))
+        ++lines;
+    return client.isOpen() ? lines : -1;
 }
 
 // (a)
-void requestToDatagram(Report &report, LineClient &client, Receiver &unit, long long requests, long long warmup,
-                       int &nextId)
+void requestToDatagram(Report &report, PanelConnection &client, Receiver &unit, long long requests, long long warmup)
 {
     std::vector<double> toArrival, toAnswer;
     std::vector<std::uint8_t> previous;
     int skipped = 0;
     for (long long i = 0; i < warmup + requests; ++i) {
-        const std::string text = i % 2 == 0 ? "12.345" : "12.34";
+        const QString text = i % 2 == 0 ? QStringLiteral("12.345") : QStringLiteral("12.34");
         unit.drain();
         const std::int64_t start = realtimeNs();
-        const int id = nextId++;
-        client.send(R"({"jsonrpc":"2.0","id":)" + std::to_string(id)
-                    + R"(,"method":"set","params":{"name":"txtFreq","value":)" + quoted(text) + "}}\n");
+        const int id = client.send(QStringLiteral("set"), {{"name", "txtFreq"}, {"value", text}});
         const auto frequency = unit.waitFor(kFrequency, 2000, &skipped);
         if (!frequency)
             fail("no frequency datagram arrived within 2 s of a set request");
-        const QJsonValue result = client.answerTo(id, "set txtFreq");
+        const QJsonValue result = resultOf(client, id, "set txtFreq");
         const std::int64_t answered = realtimeNs();
-        if (result != QJsonValue(QString::fromStdString(text)))
-            fail("set txtFreq " + text + " did not leave the box at " + text);
+        if (result != QJsonValue(text))
+            fail("set txtFreq " + text.toStdString() + " did not leave the box at " + text.toStdString());
         if (!unit.waitFor(kPolarity, 2000, &skipped))
             fail("no polarity datagram followed the frequency datagram");
         if (frequency->bytes.size() != 6 || frequency->bytes == previous)
@@ -305,24 +164,23 @@ struct Arm {
 
 // One arm of (b): clicks at the given rate for `seconds`, with or without a
 // subscriber that reads everything.
-Arm clickArm(const Panel &panel, LineClient &client, Receiver &unit, bool subscriber, long long seconds,
-             long long perSecond, int &nextId, int &polarity)
+Arm clickArm(Panel &panel, PanelConnection &client, Receiver &unit, bool subscriber, long long seconds,
+             long long perSecond, int &polarity)
 {
-    LineClient watcher;
+    PanelConnection watcher;
     if (subscriber) {
-        if (!watcher.connectTo(panel.endpoint, 5000))
-            fail("the subscriber could not connect");
-        if (watcher.call(nextId++, "subscribe", "{}") != QJsonValue(true))
+        connectTo(watcher, panel, 5000);
+        if (call(watcher, QStringLiteral("subscribe")) != QJsonValue(true))
             fail("subscribe did not answer true");
     }
     sleepMs(200); // the subscriber counted in, or the last one's leaving done
     unit.drain();
     if (subscriber)
-        watcher.discardAvailable();
+        takeEvents(watcher);
 
     Arm arm;
-    const double cpuStart = threadsRunSeconds(panel.pid);
-    const double statStart = cpuSeconds(panel.pid);
+    const double cpuStart = threadsRunSeconds(panel.pid());
+    const double statStart = cpuSeconds(panel.pid());
     const std::int64_t start = monotonicNs();
     const std::int64_t period = 1000000000 / perSecond;
     const long long clicks = seconds * perSecond;
@@ -331,11 +189,11 @@ Arm clickArm(const Panel &panel, LineClient &client, Receiver &unit, bool subscr
             const std::int64_t left = start + k * period - monotonicNs();
             if (left <= 0)
                 break;
-            pollfd p[2] = {{unit.fd(), POLLIN, 0}, {watcher.fd(), POLLIN, 0}};
+            pollfd p[2] = {{unit.fd(), POLLIN, 0}, {int(watcher.descriptor()), POLLIN, 0}};
             if (::poll(p, subscriber ? 2 : 1, int((left + 999999) / 1000000)) > 0) {
                 unit.drain();
                 if (subscriber) {
-                    const int lines = watcher.discardAvailable();
+                    const int lines = takeEvents(watcher);
                     if (lines < 0)
                         fail("the panel dropped the subscriber");
                     arm.events += lines;
@@ -343,25 +201,24 @@ Arm clickArm(const Panel &panel, LineClient &client, Receiver &unit, bool subscr
             }
         }
         polarity = 1 - polarity;
-        const QJsonValue selected =
-            client.call(nextId++, "click", R"({"name":"optDdsPolarity","index":)" + std::to_string(polarity) + "}");
-        if (selected != QJsonValue(polarity))
+        if (call(client, QStringLiteral("click"), {{"name", "optDdsPolarity"}, {"index", polarity}})
+            != QJsonValue(polarity))
             fail("click optDdsPolarity did not select the option");
     }
     arm.seconds = double(monotonicNs() - start) / 1e9;
-    arm.cpu = threadsRunSeconds(panel.pid) - cpuStart;
-    arm.statCpu = cpuSeconds(panel.pid) - statStart;
+    arm.cpu = threadsRunSeconds(panel.pid()) - cpuStart;
+    arm.statCpu = cpuSeconds(panel.pid()) - statStart;
     if (subscriber) {
         sleepMs(50);
-        const int lines = watcher.discardAvailable();
+        const int lines = takeEvents(watcher);
         arm.events += lines > 0 ? lines : 0;
     }
     return arm;
 }
 
 // (b)
-void subscriberCost(Report &report, const Panel &panel, LineClient &client, Receiver &unit, long long rounds,
-                    long long roundSeconds, long long perSecond, int &nextId)
+void subscriberCost(Report &report, Panel &panel, PanelConnection &client, Receiver &unit, long long rounds,
+                    long long roundSeconds, long long perSecond)
 {
     Arm without, with;
     int polarity = 0;
@@ -375,7 +232,7 @@ void subscriberCost(Report &report, const Panel &panel, LineClient &client, Rece
         const bool subscriberFirst = round % 2 == 1; // without, with | with, without | ...
         for (const bool subscriber : {subscriberFirst, !subscriberFirst})
             add(subscriber ? with : without,
-                clickArm(panel, client, unit, subscriber, roundSeconds, perSecond, nextId, polarity));
+                clickArm(panel, client, unit, subscriber, roundSeconds, perSecond, polarity));
     }
     const double ratio = without.cpu > 0 ? with.cpu / without.cpu : 0;
     report.addValue("(b) panel CPU with a subscriber (run time of its threads)", with.cpu, "s",
@@ -393,87 +250,85 @@ void subscriberCost(Report &report, const Panel &panel, LineClient &client, Rece
                 + fixed(without.seconds, 1) + " s without)");
 }
 
-void waitForSim(pid_t sim)
+// CPU times of the three idle panels: without --control, with the endpoint
+// and no client, with an idle subscriber.
+struct IdleFigures {
+    std::vector<double> cpu, stat;
+    long long events = 0;
+};
+
+void reportIdle(Report &report, const IdleFigures &f, long long idleSeconds, long long settleSeconds)
 {
-    Sender probe;
-    for (int i = 0; i < 100 && running(sim); ++i) {
-        const char heartbeat = 0x7F;
-        probe.sendTo(kUnitPort, &heartbeat, 1);
-        pollfd p{probe.fd(), POLLIN, 0};
-        char buffer[16];
-        if (::poll(&p, 1, 100) > 0 && ::recv(probe.fd(), buffer, sizeof buffer, 0) > 0)
-            return;
-    }
-    stopPolitely(sim);
-    fail("veloxa2-unit-sim did not answer on 127.0.0.1:37829 within 10 s");
+    const std::string idle = "(c) idle " + std::to_string(idleSeconds) + " s ";
+    report.addValue(idle + "with the endpoint and an idle subscriber: CPU", f.cpu[2], "s",
+                    "<= " + fixed(kGoalIdleRatio, 2) + " x without --control", ratioText(f.cpu[2], f.cpu[0]),
+                    verdict(f.cpu[0] > 0 && f.cpu[2] <= kGoalIdleRatio * f.cpu[0]));
+    report.addValue(idle + "with the endpoint and no client: CPU", f.cpu[1], "s", {}, ratioText(f.cpu[1], f.cpu[0]));
+    report.addValue("(c) floor: idle without --control: CPU", f.cpu[0], "s");
+    report.addValue("(c) the same from /proc/<pid>/stat: subscriber", f.stat[2], "s", {},
+                    ratioText(f.stat[2], f.stat[0]));
+    report.addValue("(c) the same from /proc/<pid>/stat: no client", f.stat[1], "s", {},
+                    ratioText(f.stat[1], f.stat[0]));
+    report.addValue("(c) the same from /proc/<pid>/stat: without --control", f.stat[0], "s");
+    report.addValue("(c) events the idle subscriber read", double(f.events), "events");
+    report.note("(c) three panels idle side by side against veloxa2-unit-sim, measured from "
+                + std::to_string(settleSeconds) + " s after their start");
 }
 
 // (c)
 void idleCost(Report &report, const Options &options, long long idleSeconds, long long settleSeconds)
 {
-    const std::string temp = std::filesystem::temp_directory_path().string();
-    ScratchDir scratchPlain(temp), scratchOpen(temp), scratchWatched(temp);
-    const pid_t sim = spawn({options.text("sim"), "--bind", "127.0.0.1", "--port", std::to_string(kUnitPort)}, {},
-                            scratchPlain.path() + "/sim.txt");
-    waitForSim(sim);
-    const Panel plain = startPanel(options.text("gui"), scratchPlain, false);
-    const Panel open = startPanel(options.text("gui"), scratchOpen, true);
-    const Panel watched = startPanel(options.text("gui"), scratchWatched, true);
-    const std::vector<pid_t> panels = {plain.pid, open.pid, watched.pid};
-    LineClient subscriber;
-    if (!subscriber.connectTo(watched.endpoint, 10000))
-        fail("no endpoint at " + watched.endpoint + " within 10 s");
-    if (subscriber.call(1, "subscribe", "{}") != QJsonValue(true))
+    test::UnitSim sim;
+    if (!sim.start(QString::fromStdString(options.text("sim")), QStringLiteral("127.0.0.1"), kUnitPort))
+        fail("veloxa2-unit-sim did not listen on 127.0.0.1:37829 within 10 s");
+    Panel plain(options.text("gui"), false), open(options.text("gui"), true), watched(options.text("gui"), true);
+    const std::vector<Panel *> panels = {&plain, &open, &watched};
+    const auto stopAll = [&] {
+        for (Panel *panel : panels)
+            test::stopPolitely(panel->process);
+        test::stopPolitely(sim.process());
+    };
+    PanelConnection subscriber;
+    connectTo(subscriber, watched, 10000);
+    if (call(subscriber, QStringLiteral("subscribe")) != QJsonValue(true))
         fail("subscribe did not answer true");
 
-    long long events = 0;
+    IdleFigures figures;
     const auto readUntil = [&](std::int64_t end) {
         for (std::int64_t left = end - monotonicNs(); left > 0; left = end - monotonicNs()) {
-            pollfd p{subscriber.fd(), POLLIN, 0};
+            pollfd p{int(subscriber.descriptor()), POLLIN, 0};
             if (::poll(&p, 1, int((left + 999999) / 1000000)) > 0) {
-                const int lines = subscriber.discardAvailable();
+                const int lines = takeEvents(subscriber);
                 if (lines < 0)
                     fail("the panel dropped the idle subscriber");
-                events += lines;
+                figures.events += lines;
             }
+            sim.collect(); // its output never fills the pipe
         }
     };
     readUntil(monotonicNs() + settleSeconds * 1000000000);
-    for (const pid_t pid : panels)
-        if (!running(pid))
+    for (Panel *panel : panels)
+        if (!test::stillRunning(panel->process)) {
+            stopAll();
             fail("a panel ended during start-up");
-    events = 0;
-    std::vector<double> cpu, stat;
-    for (const pid_t pid : panels) {
-        cpu.push_back(-threadsRunSeconds(pid));
-        stat.push_back(-cpuSeconds(pid));
+        }
+    figures.events = 0;
+    for (Panel *panel : panels) {
+        figures.cpu.push_back(-threadsRunSeconds(panel->pid()));
+        figures.stat.push_back(-cpuSeconds(panel->pid()));
     }
     readUntil(monotonicNs() + idleSeconds * 1000000000);
     bool allRan = true;
     for (std::size_t i = 0; i < panels.size(); ++i) {
-        cpu[i] += threadsRunSeconds(panels[i]);
-        stat[i] += cpuSeconds(panels[i]);
-        allRan = allRan && running(panels[i]);
+        figures.cpu[i] += threadsRunSeconds(panels[i]->pid());
+        figures.stat[i] += cpuSeconds(panels[i]->pid());
+        allRan = allRan && test::stillRunning(panels[i]->process);
     }
-    subscriber.close();
-    for (const pid_t pid : panels)
-        stopPolitely(pid);
-    stopPolitely(sim);
+    subscriber.abort();
+    stopAll();
     if (!allRan)
         fail("a panel ended during the idle run");
-
-    const std::string idle = "(c) idle " + std::to_string(idleSeconds) + " s ";
-    report.addValue(idle + "with the endpoint and an idle subscriber: CPU", cpu[2], "s",
-                    "<= " + fixed(kGoalIdleRatio, 2) + " x without --control", ratioText(cpu[2], cpu[0]),
-                    verdict(cpu[0] > 0 && cpu[2] <= kGoalIdleRatio * cpu[0]));
-    report.addValue(idle + "with the endpoint and no client: CPU", cpu[1], "s", {}, ratioText(cpu[1], cpu[0]));
-    report.addValue("(c) floor: idle without --control: CPU", cpu[0], "s");
-    report.addValue("(c) the same from /proc/<pid>/stat: subscriber", stat[2], "s", {}, ratioText(stat[2], stat[0]));
-    report.addValue("(c) the same from /proc/<pid>/stat: no client", stat[1], "s", {}, ratioText(stat[1], stat[0]));
-    report.addValue("(c) the same from /proc/<pid>/stat: without --control", stat[0], "s");
-    report.addValue("(c) events the idle subscriber read", double(events), "events");
-    report.note("(c) three panels idle side by side against veloxa2-unit-sim, measured from "
-                + std::to_string(settleSeconds) + " s after their start");
+    reportIdle(report, figures, idleSeconds, settleSeconds);
 }
 
 } // namespace
@@ -492,27 +347,23 @@ int main(int argc, char **argv)
                            {"sim", VELOXA_SIM_PATH},
                            {"csv-dir", VELOXA_BENCH_RESULTS}},
                           kUsage);
-    requireIsolatedLoopback("bench_control");
+    requireIsolatedLoopback();
     const long long perSecond = options.number("clicks-per-second");
     if (perSecond < 1 || options.number("idle-seconds") < 1 || options.number("round-seconds") < 1)
         fail("--clicks-per-second, --idle-seconds and --round-seconds must be at least 1");
+    int qtArgc = 1;
+    QCoreApplication application(qtArgc, argv);
 
     Report report("control", "the control endpoint: request -> datagram, a subscriber's cost, idle");
     {
-        ScratchDir scratch(std::filesystem::temp_directory_path().string());
         Receiver unit(kUnitPort); // a unit that listens and never answers
-        const Panel panel = startPanel(options.text("gui"), scratch, true);
-        LineClient client;
-        if (!client.connectTo(panel.endpoint, 10000)) {
-            stopPolitely(panel.pid);
-            fail("no endpoint at " + panel.endpoint + " within 10 s");
-        }
-        int nextId = 1;
-        requestToDatagram(report, client, unit, options.number("requests"), options.number("warmup"), nextId);
+        Panel panel(options.text("gui"), true);
+        PanelConnection client;
+        connectTo(client, panel, 10000);
+        requestToDatagram(report, client, unit, options.number("requests"), options.number("warmup"));
         subscriberCost(report, panel, client, unit, options.number("rounds"), options.number("round-seconds"),
-                       perSecond, nextId);
-        client.close();
-        stopPolitely(panel.pid);
+                       perSecond);
+        client.abort();
     }
     idleCost(report, options, options.number("idle-seconds"), options.number("settle-seconds"));
     report.note("arrival = the kernel's receive stamp (SO_TIMESTAMPNS); CPU = the run time of the panel's threads "

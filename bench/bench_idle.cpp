@@ -11,18 +11,20 @@
 // VmHWM is the peak resident size after start-up. The simulator's log must
 // have grown by a heartbeat a second, so the panel was talking all along.
 
-#include "panel_widgets.h"
-#include "support.h"
+#include "measure.h"
+#include "report.h"
+
+#include "support/panel_process.h"
+#include "support/panel_widgets.h"
+#include "support/unit_sim.h"
 
 #include <QApplication>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,23 +42,7 @@ const char kUsage[] = "bench_idle [--idle-seconds N] [--settle-seconds N] [--gui
                       "  The panel idles N seconds (default 60) against veloxa2-unit-sim on 127.0.0.1:37829;\n"
                       "  its CPU time and peak resident size after start-up are measured.";
 
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_idle: %s\n", what.c_str());
-    std::exit(1);
-}
-
-long lineCount(const std::string &path)
-{
-    std::ifstream in(path);
-    long lines = 0;
-    std::string line;
-    while (std::getline(in, line))
-        ++lines;
-    return lines;
-}
-
-bool resetPeak(pid_t pid)
+bool resetPeak(qint64 pid)
 {
     std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
     clear << "5";
@@ -64,22 +50,77 @@ bool resetPeak(pid_t pid)
     return bool(clear);
 }
 
-bool running(pid_t pid)
+// Sleeps, taking in the simulator's lines once a second so that its output
+// never fills the pipe and holds it up.
+void idleFor(test::UnitSim &sim, double seconds)
 {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
-}
-
-void sleepSeconds(double seconds)
-{
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::seconds(1)));
+        sim.collect();
+    }
 }
 
 struct Reading {
     double cpuStart = 0, cpuEnd = 0;
-    long peakWithStartUpKiB = 0, peakKiB = 0, rssKiB = 0;
+    qint64 peakWithStartUpKiB = 0, peakKiB = 0, rssKiB = 0;
     bool peakReset = false;
+
+    void begin(qint64 pid)
+    {
+        cpuStart = cpuSeconds(pid);
+        peakWithStartUpKiB = test::statusKiB(pid, "VmHWM");
+        peakReset = resetPeak(pid);
+    }
+    void end(qint64 pid)
+    {
+        cpuEnd = cpuSeconds(pid);
+        peakKiB = test::statusKiB(pid, "VmHWM");
+        rssKiB = test::statusKiB(pid, "VmRSS");
+    }
 };
+
+struct Run {
+    long long idleSeconds = 0, settleSeconds = 0;
+    Reading panel, floor;
+    long heartbeatsSeen = 0;
+    bool panelEndedCleanly = false;
+};
+
+bool report(const Run &run, const std::string &csvDir)
+{
+    const Reading &p = run.panel;
+    const Reading &f = run.floor;
+    const double panelCpu = p.cpuEnd - p.cpuStart;
+    const double floorCpu = f.cpuEnd - f.cpuStart;
+    const double cpuGoal = kGoalCpuSecondsPerMinute * double(run.idleSeconds) / 60.0;
+    const std::string cpuGoalText =
+        "<= " + fixed(cpuGoal, 3) + " s" + (run.idleSeconds == 60 ? "" : " (0.2 s per 60 s)");
+
+    Report report("idle",
+                  "the panel idling " + std::to_string(run.idleSeconds)
+                      + " s against veloxa2-unit-sim on 127.0.0.1:37829");
+    report.addValue("panel CPU time (utime+stime)", panelCpu, "s", cpuGoalText, ratioText(panelCpu, floorCpu),
+                    verdict(panelCpu <= cpuGoal + 1e-9));
+    report.addValue("floor: floor_app CPU time", floorCpu, "s");
+    report.addValue("panel peak resident after start-up (VmHWM)", double(p.peakKiB), "KiB", "<= 40960 KiB",
+                    ratioText(double(p.peakKiB), double(f.peakKiB)), verdict(double(p.peakKiB) <= kGoalPeakKiB));
+    report.addValue("floor: floor_app VmHWM after start-up", double(f.peakKiB), "KiB");
+    report.addValue("panel VmHWM including start-up", double(p.peakWithStartUpKiB), "KiB");
+    report.addValue("panel VmRSS at the end", double(p.rssKiB), "KiB");
+    report.addValue("datagrams the unit logged meanwhile", double(run.heartbeatsSeen), "datagrams");
+    report.note("measured from " + std::to_string(run.settleSeconds) + " s after start; /proc/<pid>/stat counts in "
+                + std::to_string(sysconf(_SC_CLK_TCK)) + "ths of a second");
+    if (!p.peakReset || !f.peakReset)
+        report.note("could not reset the peak resident size: VmHWM includes start-up");
+    if (run.heartbeatsSeen + 1 < run.idleSeconds)
+        report.note("the unit logged fewer datagrams than one heartbeat a second: the panel was not talking");
+    if (!run.panelEndedCleanly)
+        report.note("the panel did not end with exit status 0 after SIGTERM");
+    return report.finish(csvDir);
+}
 
 } // namespace
 
@@ -93,112 +134,57 @@ int main(int argc, char **argv)
                            {"floor", VELOXA_FLOOR_APP_PATH},
                            {"csv-dir", VELOXA_BENCH_RESULTS}},
                           kUsage);
-    requireIsolatedLoopback("bench_idle");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const long long idleSeconds = options.number("idle-seconds");
-    const long long settleSeconds = options.number("settle-seconds");
-    if (idleSeconds < 1)
+    requireIsolatedLoopback();
+    Run run;
+    run.idleSeconds = options.number("idle-seconds");
+    run.settleSeconds = options.number("settle-seconds");
+    if (run.idleSeconds < 1)
         fail("--idle-seconds must be at least 1");
 
-    WidgetCounts counts;
-    {
-        int qtArgc = 1;
-        QApplication application(qtArgc, argv);
-        counts = countPanelWidgets();
-    }
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    const test::WidgetCounts counts = test::countPanelWidgets();
 
-    ScratchDir scratch(std::filesystem::temp_directory_path().string());
-    const std::string simLog = scratch.path() + "/sim.txt";
-    const pid_t sim =
-        spawn({options.text("sim"), "--bind", "127.0.0.1", "--port", std::to_string(kUnitPort)}, {}, simLog);
-    // Ready once it answers.
-    {
-        Sender probe;
-        bool answered = false;
-        for (int i = 0; i < 100 && !answered && running(sim); ++i) {
-            const char heartbeat = 0x7F;
-            probe.sendTo(kUnitPort, &heartbeat, 1);
-            pollfd p{probe.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0) {
-                char buffer[16];
-                answered = ::recv(probe.fd(), buffer, sizeof buffer, 0) > 0;
-            }
-        }
-        if (!answered) {
-            stopPolitely(sim);
-            fail("veloxa2-unit-sim did not answer on 127.0.0.1:37829 within 10 s");
-        }
-    }
+    test::UnitSim sim;
+    if (!sim.start(QString::fromStdString(options.text("sim")), QStringLiteral("127.0.0.1"), kUnitPort))
+        fail("veloxa2-unit-sim did not listen on 127.0.0.1:37829 within 10 s");
 
-    const std::string config = scratch.path() + "/config";
-    seedAddressOnly(config, "127.0.0.1");
-    const std::map<std::string, std::string> environment = {{"QT_QPA_PLATFORM", "offscreen"},
-                                                            {"XDG_CONFIG_HOME", config},
-                                                            {"XDG_RUNTIME_DIR", scratch.path() + "/runtime"}};
-    const pid_t panel = spawn({options.text("gui")}, environment, scratch.path() + "/panel.txt");
-    std::vector<std::string> floorArgv = {options.text("floor")};
-    for (const std::string &a : counts.floorArguments())
-        floorArgv.push_back(a);
-    floorArgv.push_back("--port");
-    floorArgv.push_back(std::to_string(kUnitPort));
-    const pid_t floor = spawn(floorArgv, environment, scratch.path() + "/floor.txt");
+    // The panel and floor_app in the same fresh folders.
+    const test::PanelEnvironment environment;
+    environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+    QProcess panel, floor;
+    environment.start(panel, QString::fromStdString(options.text("gui")), {},
+                      environment.config.filePath(QStringLiteral("panel.txt")));
+    environment.start(floor, QString::fromStdString(options.text("floor")),
+                      counts.floorArguments() + QStringList{QStringLiteral("--port"), QString::number(kUnitPort)},
+                      environment.config.filePath(QStringLiteral("floor.txt")));
 
-    sleepSeconds(double(settleSeconds));
-    if (!running(panel) || !running(floor)) {
-        stopPolitely(sim);
+    const auto stopAll = [&] {
+        test::stopPolitely(panel);
+        test::stopPolitely(floor);
+        test::stopPolitely(sim.process());
+    };
+    idleFor(sim, double(run.settleSeconds));
+    if (!test::stillRunning(panel) || !test::stillRunning(floor)) {
+        stopAll();
         fail("the panel or floor_app ended during start-up");
     }
-    Reading p, f;
-    const auto begin = [](pid_t pid, Reading &r) {
-        r.cpuStart = cpuSeconds(pid);
-        r.peakWithStartUpKiB = statusKiB(pid, "VmHWM");
-        r.peakReset = resetPeak(pid);
-    };
-    begin(panel, p);
-    begin(floor, f);
-    const long simLinesStart = lineCount(simLog);
+    run.panel.begin(panel.processId());
+    run.floor.begin(floor.processId());
+    sim.collect();
+    const qsizetype simLinesStart = sim.lines().size();
 
-    sleepSeconds(double(idleSeconds));
+    idleFor(sim, double(run.idleSeconds));
 
-    const auto end = [](pid_t pid, Reading &r) {
-        r.cpuEnd = cpuSeconds(pid);
-        r.peakKiB = statusKiB(pid, "VmHWM");
-        r.rssKiB = statusKiB(pid, "VmRSS");
-    };
-    end(panel, p);
-    end(floor, f);
-    const long heartbeatsSeen = lineCount(simLog) - simLinesStart;
-    const bool panelAlive = running(panel);
-    const int panelStatus = stopPolitely(panel);
-    stopPolitely(floor);
-    stopPolitely(sim);
+    run.panel.end(panel.processId());
+    run.floor.end(floor.processId());
+    sim.collect();
+    run.heartbeatsSeen = long(sim.lines().size() - simLinesStart);
+    const bool panelAlive = test::stillRunning(panel);
+    test::stopPolitely(panel);
+    run.panelEndedCleanly = panel.exitStatus() == QProcess::NormalExit && panel.exitCode() == 0;
+    stopAll();
     if (!panelAlive)
         fail("the panel ended during the idle run");
-
-    const double panelCpu = p.cpuEnd - p.cpuStart;
-    const double floorCpu = f.cpuEnd - f.cpuStart;
-    const double cpuGoal = kGoalCpuSecondsPerMinute * double(idleSeconds) / 60.0;
-    const std::string cpuGoalText = "<= " + fixed(cpuGoal, 3) + " s" + (idleSeconds == 60 ? "" : " (0.2 s per 60 s)");
-
-    Report report("idle",
-                  "the panel idling " + std::to_string(idleSeconds) + " s against veloxa2-unit-sim on 127.0.0.1:37829");
-    report.addValue("panel CPU time (utime+stime)", panelCpu, "s", cpuGoalText, ratioText(panelCpu, floorCpu),
-                    verdict(panelCpu <= cpuGoal + 1e-9));
-    report.addValue("floor: floor_app CPU time", floorCpu, "s");
-    report.addValue("panel peak resident after start-up (VmHWM)", double(p.peakKiB), "KiB", "<= 40960 KiB",
-                    ratioText(double(p.peakKiB), double(f.peakKiB)), verdict(double(p.peakKiB) <= kGoalPeakKiB));
-    report.addValue("floor: floor_app VmHWM after start-up", double(f.peakKiB), "KiB");
-    report.addValue("panel VmHWM including start-up", double(p.peakWithStartUpKiB), "KiB");
-    report.addValue("panel VmRSS at the end", double(p.rssKiB), "KiB");
-    report.addValue("datagrams the unit logged meanwhile", double(heartbeatsSeen), "datagrams");
-    report.note("measured from " + std::to_string(settleSeconds) + " s after start; /proc/<pid>/stat counts in "
-                + std::to_string(sysconf(_SC_CLK_TCK)) + "ths of a second");
-    if (!p.peakReset || !f.peakReset)
-        report.note("could not reset the peak resident size: VmHWM includes start-up");
-    if (heartbeatsSeen + 1 < idleSeconds)
-        report.note("the unit logged fewer datagrams than one heartbeat a second: the panel was not talking");
-    if (!(WIFEXITED(panelStatus) && WEXITSTATUS(panelStatus) == 0))
-        report.note("the panel did not end with exit status 0 after SIGTERM");
-    return report.finish(options.text("csv-dir")) && heartbeatsSeen + 1 >= idleSeconds ? 0 : 1;
+    return report(run, options.text("csv-dir")) && run.heartbeatsSeen + 1 >= run.idleSeconds ? 0 : 1;
 }

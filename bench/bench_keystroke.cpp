@@ -11,13 +11,13 @@
 // plain sendto of a 6-byte and a 2-byte datagram to the same socket, timed to
 // the first one's arrival stamp in the same way.
 
-#include "support.h"
+#include "measure.h"
+#include "report.h"
 
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
 #include "core/link/udp_channel.h"
-#include "core/settings/memory_store.h"
-#include "gui/window/form_main.h"
+#include "support/panel_harness.h"
 
 #include <QApplication>
 #include <QTest>
@@ -36,10 +36,48 @@ const char kUsage[] = "bench_keystroke [--keys N] [--warmup N] [--csv-dir DIR]\n
                       "  N keys into the real window's frequency box (default 1000, after 50 unmeasured),\n"
                       "  each timed to the frequency datagram's arrival at a socket on 127.0.0.1.";
 
-[[noreturn]] void fail(const char *what)
+struct Samples {
+    std::vector<double> keyToArrival, keyToRead, keyHandled, floorArrival, floorRead;
+};
+
+// The floor: the same two sizes with a plain sendto to the same socket,
+// from just before the first sendto to its arrival stamp and its reading.
+void sampleFloor(Sender &plain, Receiver &unit, Samples *samples)
 {
-    std::fprintf(stderr, "bench_keystroke: %s\n", what);
-    std::exit(1);
+    const char frequencyLike[6] = {char(0xA5), 0, 1, 2, 3, 4};
+    const char polarityLike[2] = {0x70, 0};
+    const std::int64_t floorStart = realtimeNs();
+    if (!plain.sendTo(unit.port(), frequencyLike, sizeof frequencyLike)
+        || !plain.sendTo(unit.port(), polarityLike, sizeof polarityLike))
+        fail("plain sendto failed");
+    const auto floorFirst = unit.waitFor(0xA5, 2000);
+    if (!floorFirst || !unit.waitFor(0x70, 2000))
+        fail("the floor's datagrams did not arrive");
+    if (samples) {
+        samples->floorArrival.push_back(nsToMs(floorFirst->kernelNs - floorStart));
+        samples->floorRead.push_back(nsToMs(floorFirst->seenNs - floorStart));
+    }
+}
+
+bool report(const Samples &samples, long long keys, long long warmup, const std::string &csvDir)
+{
+    const Summary arrival = summarize(samples.keyToArrival);
+    const Summary floor = summarize(samples.floorArrival);
+    const Summary read = summarize(samples.keyToRead);
+    const Summary floorReadSummary = summarize(samples.floorRead);
+
+    Report report("keystroke", "key into txtFreq -> frequency datagram at a socket on 127.0.0.1");
+    report.addSummary("key -> frequency datagram arrival", arrival, "ms", "median <= " + fixed(kGoalMs, 2) + " ms",
+                      ratioText(arrival.median, floor.median), verdict(arrival.median <= kGoalMs));
+    report.addSummary("floor: sendto 6+2 bytes -> arrival", floor, "ms");
+    report.addSummary("key event handled (press+release)", summarize(samples.keyHandled), "ms");
+    report.addSummary("key -> datagram read by recvmsg", read, "ms", {},
+                      ratioText(read.median, floorReadSummary.median));
+    report.addSummary("floor: sendto -> read by recvmsg", floorReadSummary, "ms");
+    report.note("arrival = the kernel's receive stamp (SO_TIMESTAMPNS); 'x floor' compares medians; "
+                + std::to_string(keys) + " keys ('5' / Backspace alternately) after " + std::to_string(warmup)
+                + " unmeasured");
+    return report.finish(csvDir);
 }
 
 } // namespace
@@ -47,9 +85,7 @@ const char kUsage[] = "bench_keystroke [--keys N] [--warmup N] [--csv-dir DIR]\n
 int main(int argc, char **argv)
 {
     const Options options(argc, argv, {{"keys", "1000"}, {"warmup", "50"}, {"csv-dir", VELOXA_BENCH_RESULTS}}, kUsage);
-    requireIsolatedLoopback("bench_keystroke");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    requireIsolatedLoopback();
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -58,18 +94,12 @@ int main(int argc, char **argv)
     const long long warmup = options.number("warmup");
 
     Receiver unit;
-    link::UdpChannel channel;
-    if (!channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()))
+    test::Panel<link::UdpChannel, settings::MemoryStore, link::SteadyClock> panel;
+    if (!panel.channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()))
         fail("the channel refused 127.0.0.1");
-    settings::MemoryStore store;
-    link::SteadyClock clock;
-    window::FormMain form(channel, store, clock);
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
+    window::FormMain &form = *panel.form;
+    if (!panel.showForKeys(&form.controls().txtFreq))
         fail("the window was not shown");
-    form.activateWindow();
-    form.controls().txtFreq.setFocus(Qt::OtherFocusReason);
-    QTest::keyClick(&form.controls().txtFreq, Qt::Key_End);
     QCoreApplication::processEvents();
     unit.drain();
 
@@ -77,10 +107,7 @@ int main(int argc, char **argv)
     const QString longText = shortText + QLatin1Char('5');
 
     Sender plain;
-    const char frequencyLike[6] = {char(0xA5), 0, 1, 2, 3, 4};
-    const char polarityLike[2] = {0x70, 0};
-
-    std::vector<double> keyToArrival, keyToRead, keyHandled, floorArrival, floorRead;
+    Samples samples;
     int skipped = 0;
     std::vector<std::uint8_t> previous;
     for (long long i = 0; i < warmup + keys; ++i) {
@@ -106,41 +133,15 @@ int main(int argc, char **argv)
             fail("the frequency datagram is not the 6-byte command for the new text");
         previous = frequency->bytes;
 
-        // The floor: the same two sizes with a plain sendto, in the same run.
-        const std::int64_t floorStart = realtimeNs();
-        if (!plain.sendTo(unit.port(), frequencyLike, sizeof frequencyLike)
-            || !plain.sendTo(unit.port(), polarityLike, sizeof polarityLike))
-            fail("plain sendto failed");
-        const auto floorFirst = unit.waitFor(0xA5, 2000);
-        if (!floorFirst || !unit.waitFor(0x70, 2000))
-            fail("the floor's datagrams did not arrive");
-
+        // The floor, sampled alternately with the keys in the same run.
+        sampleFloor(plain, unit, measured ? &samples : nullptr);
         if (measured) {
-            keyToArrival.push_back(nsToMs(frequency->kernelNs - start));
-            keyToRead.push_back(nsToMs(frequency->seenNs - start));
-            keyHandled.push_back(nsToMs(handled - start));
-            floorArrival.push_back(nsToMs(floorFirst->kernelNs - floorStart));
-            floorRead.push_back(nsToMs(floorFirst->seenNs - floorStart));
+            samples.keyToArrival.push_back(nsToMs(frequency->kernelNs - start));
+            samples.keyToRead.push_back(nsToMs(frequency->seenNs - start));
+            samples.keyHandled.push_back(nsToMs(handled - start));
         }
     }
     if (skipped != 0)
         std::fprintf(stderr, "bench_keystroke: %d unexpected datagrams arrived and were dropped\n", skipped);
-
-    const Summary arrival = summarize(keyToArrival);
-    const Summary floor = summarize(floorArrival);
-    const Summary read = summarize(keyToRead);
-    const Summary floorReadSummary = summarize(floorRead);
-
-    Report report("keystroke", "key into txtFreq -> frequency datagram at a socket on 127.0.0.1");
-    report.addSummary("key -> frequency datagram arrival", arrival, "ms", "median <= " + fixed(kGoalMs, 2) + " ms",
-                      ratioText(arrival.median, floor.median), verdict(arrival.median <= kGoalMs));
-    report.addSummary("floor: sendto 6+2 bytes -> arrival", floor, "ms");
-    report.addSummary("key event handled (press+release)", summarize(keyHandled), "ms");
-    report.addSummary("key -> datagram read by recvmsg", read, "ms", {},
-                      ratioText(read.median, floorReadSummary.median));
-    report.addSummary("floor: sendto -> read by recvmsg", floorReadSummary, "ms");
-    report.note("arrival = the kernel's receive stamp (SO_TIMESTAMPNS); 'x floor' compares medians; "
-                + std::to_string(keys) + " keys ('5' / Backspace alternately) after " + std::to_string(warmup)
-                + " unmeasured");
-    return report.finish(options.text("csv-dir")) ? 0 : 1;
+    return report(samples, keys, warmup, options.text("csv-dir")) ? 0 : 1;
 }

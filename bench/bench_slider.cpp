@@ -17,7 +17,8 @@
 // naming calls (timed by defining them here, below), the CPU time in user
 // mode and in the kernel (the writer thread's calls count too).
 
-#include "support.h"
+#include "measure.h"
+#include "report.h"
 
 #include "core/link/clock.h"
 #include "core/link/datagrams.h"
@@ -25,10 +26,12 @@
 #include "core/settings/memory_store.h"
 #include "core/settings/queued_store.h"
 #include "gui/window/form_main.h"
+#include "support/store_files.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -70,10 +73,10 @@ int timedCall(CallStats &stats, const char *name, Function *&real, Args... args)
 }
 } // namespace
 
-extern "C" int fdatasync(int fd)
+extern "C" int fdatasync(int fildes)
 {
     static int (*real)(int) = nullptr;
-    return timedCall(g_sync, "fdatasync", real, fd);
+    return timedCall(g_sync, "fdatasync", real, fildes);
 }
 
 extern "C" int fsync(int fd)
@@ -82,12 +85,14 @@ extern "C" int fsync(int fd)
     return timedCall(g_sync, "fsync", real, fd);
 }
 
-extern "C" int unlink(const char *path) noexcept
+extern "C" int unlink(const char *name) noexcept
 {
     static int (*real)(const char *) = nullptr;
-    return timedCall(g_unlink, "unlink", real, path);
+    return timedCall(g_unlink, "unlink", real, name);
 }
 
+// The C library names them old and new; the second is a keyword here.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int rename(const char *from, const char *to) noexcept
 {
     static int (*real)(const char *, const char *) = nullptr;
@@ -100,10 +105,10 @@ extern "C" int link(const char *from, const char *to) noexcept
     return timedCall(g_link, "link", real, from, to);
 }
 
-extern "C" int linkat(int fromDir, const char *from, int toDir, const char *to, int flags) noexcept
+extern "C" int linkat(int fromfd, const char *from, int tofd, const char *to, int flags) noexcept
 {
     static int (*real)(int, const char *, int, const char *, int) = nullptr;
-    return timedCall(g_link, "linkat", real, fromDir, from, toDir, to, flags);
+    return timedCall(g_link, "linkat", real, fromfd, from, tofd, to, flags);
 }
 
 namespace {
@@ -115,12 +120,6 @@ const char kUsage[] = "bench_slider [--sweeps N] [--dir DIR] [--only-real yes|no
                       "  N sweeps of the contrast slider 0 -> 99 (default 5), each step stored with the real\n"
                       "  store in a scratch folder made under DIR (default $HOME/.config) and sent.\n"
                       "  --only-real yes leaves out the comparisons (for profiling the real store alone).";
-
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_slider: %s\n", what.c_str());
-    std::exit(1);
-}
 
 // The least a QSettings-backed store does: one QSettings object per call, no checks.
 class BareQSettingsStore final : public settings::SettingsStore {
@@ -146,19 +145,16 @@ private:
     QString m_path;
 };
 
-void seed(settings::SettingsStore &store)
+// The eleven values a panel keeps.
+QList<std::pair<QString, QString>> panelValues()
 {
     namespace n = settings::names;
-    const std::pair<QString, QString> values[] = {
-        {n::Left, QStringLiteral("1500")},           {n::Top, QStringLiteral("1200")},
-        {n::IpAddress, QStringLiteral("127.0.0.1")}, {n::Frequency, QStringLiteral("12.34")},
-        {n::SystemClock, QStringLiteral("1000")},    {n::Polarity, QStringLiteral("True")},
-        {n::DisplayContrast, QStringLiteral("80")},  {n::Gain, QStringLiteral("7")},
-        {n::RampRate, QStringLiteral("1")},          {n::RampStep, QStringLiteral("1")},
-        {n::RampStopFreq, QStringLiteral("15")}};
-    for (const auto &[name, text] : values)
-        if (!store.write(name, text))
-            fail("could not seed the store with " + name.toStdString());
+    return {{n::Left, QStringLiteral("1500")},           {n::Top, QStringLiteral("1200")},
+            {n::IpAddress, QStringLiteral("127.0.0.1")}, {n::Frequency, QStringLiteral("12.34")},
+            {n::SystemClock, QStringLiteral("1000")},    {n::Polarity, QStringLiteral("True")},
+            {n::DisplayContrast, QStringLiteral("80")},  {n::Gain, QStringLiteral("7")},
+            {n::RampRate, QStringLiteral("1")},          {n::RampStep, QStringLiteral("1")},
+            {n::RampStopFreq, QStringLiteral("15")}};
 }
 
 std::string filesystemType(const std::string &path)
@@ -206,12 +202,6 @@ ThreadTimes threadTimes()
 struct CallShare {
     std::vector<double> ms; // per sweep
     long long calls = 0; // all sweeps
-
-    void add(const CallShare &other)
-    {
-        ms.insert(ms.end(), other.ms.begin(), other.ms.end());
-        calls += other.calls;
-    }
 };
 
 class CallWatch {
@@ -240,23 +230,11 @@ struct Sweeps {
     std::vector<double> userMs; // ms per sweep of this thread's CPU time in user mode
     std::vector<double> systemMs; // ms per sweep of this thread's CPU time in the kernel
     CallShare sync, unlink, rename, link;
-
-    void add(const Sweeps &other)
-    {
-        totals.insert(totals.end(), other.totals.begin(), other.totals.end());
-        onDisk.insert(onDisk.end(), other.onDisk.begin(), other.onDisk.end());
-        steps.insert(steps.end(), other.steps.begin(), other.steps.end());
-        userMs.insert(userMs.end(), other.userMs.begin(), other.userMs.end());
-        systemMs.insert(systemMs.end(), other.systemMs.begin(), other.systemMs.end());
-        sync.add(other.sync);
-        unlink.add(other.unlink);
-        rename.add(other.rename);
-        link.add(other.link);
-    }
 };
 
-// Sweeps the contrast slider of a real window using `store`.
-Sweeps sweep(settings::SettingsStore &store, long long sweeps, const QString &checkPath)
+// One sweep of the contrast slider of a new real window using `store`, added
+// to `result`; `checkPath`: the store's file, read back afterwards.
+void sweep(settings::SettingsStore &store, const QString &checkPath, Sweeps &result)
 {
     link::RecordingChannel channel;
     channel.setDestination(QStringLiteral("127.0.0.1"), 37829);
@@ -266,97 +244,73 @@ Sweeps sweep(settings::SettingsStore &store, long long sweeps, const QString &ch
     if (!QTest::qWaitForWindowExposed(&form))
         fail("the window was not shown");
     controls::Slider *slider = &form.controls().sldContrast;
-
-    Sweeps result;
-    for (long long s = 0; s < sweeps; ++s) {
-        if (!slider->assign(80))
-            fail("the slider refused 80");
-        QCoreApplication::processEvents();
-        channel.sent.clear();
-        std::int64_t total = 0;
-        const ThreadTimes cpuBefore = threadTimes();
-        const CallWatch sync(g_sync), unlinks(g_unlink), renames(g_rename), links(g_link);
-        for (int step = 0; step < kSteps; ++step) {
-            const std::int64_t start = monotonicNs();
-            QTest::keyClick(slider, step == 0 ? Qt::Key_Home : Qt::Key_Right);
-            const std::int64_t took = monotonicNs() - start;
-            total += took;
-            result.steps.push_back(nsToMs(took));
-        }
-        result.totals.push_back(nsToMs(total));
-        const std::int64_t waitStart = monotonicNs();
-        if (!store.waitForWrites(60000))
-            fail("the store did not write the sweep");
-        result.onDisk.push_back(nsToMs(total + (monotonicNs() - waitStart)));
-        const ThreadTimes cpuAfter = threadTimes();
-        result.userMs.push_back(nsToMs(cpuAfter.userNs - cpuBefore.userNs));
-        result.systemMs.push_back(nsToMs(cpuAfter.systemNs - cpuBefore.systemNs));
-        sync.addTo(result.sync);
-        unlinks.addTo(result.unlink);
-        renames.addTo(result.rename);
-        links.addTo(result.link);
-        if (slider->value() != kSteps - 1 || channel.sent.size() != kSteps)
-            fail("the sweep did not send one contrast command per step");
-        for (int v = 0; v < kSteps; ++v)
-            if (channel.sent[v] != *link::contrastCommand(v))
-                fail("contrast command " + std::to_string(v) + " is not the expected one");
-        if (!checkPath.isEmpty()
-            && QSettings(checkPath, QSettings::NativeFormat).value(settings::names::DisplayContrast).toString()
-                != QStringLiteral("99"))
-            fail("the store does not hold the last contrast value");
-        QCoreApplication::processEvents();
+    if (!slider->assign(80))
+        fail("the slider refused 80");
+    QCoreApplication::processEvents();
+    channel.sent.clear();
+    std::int64_t total = 0;
+    const ThreadTimes cpuBefore = threadTimes();
+    const CallWatch sync(g_sync), unlinks(g_unlink), renames(g_rename), links(g_link);
+    for (int step = 0; step < kSteps; ++step) {
+        const std::int64_t start = monotonicNs();
+        QTest::keyClick(slider, step == 0 ? Qt::Key_Home : Qt::Key_Right);
+        const std::int64_t took = monotonicNs() - start;
+        total += took;
+        result.steps.push_back(nsToMs(took));
     }
-    return result;
+    result.totals.push_back(nsToMs(total));
+    const std::int64_t waitStart = monotonicNs();
+    if (!store.waitForWrites(60000))
+        fail("the store did not write the sweep");
+    result.onDisk.push_back(nsToMs(total + (monotonicNs() - waitStart)));
+    const ThreadTimes cpuAfter = threadTimes();
+    result.userMs.push_back(nsToMs(cpuAfter.userNs - cpuBefore.userNs));
+    result.systemMs.push_back(nsToMs(cpuAfter.systemNs - cpuBefore.systemNs));
+    sync.addTo(result.sync);
+    unlinks.addTo(result.unlink);
+    renames.addTo(result.rename);
+    links.addTo(result.link);
+    if (slider->value() != kSteps - 1 || channel.sent.size() != kSteps)
+        fail("the sweep did not send one contrast command per step");
+    for (int v = 0; v < kSteps; ++v) {
+        const auto expected = link::contrastCommand(v);
+        if (!expected || channel.sent[v] != *expected)
+            fail("contrast command " + std::to_string(v) + " is not the expected one");
+    }
+    if (!checkPath.isEmpty()
+        && QSettings(checkPath, QSettings::NativeFormat).value(settings::names::DisplayContrast).toString()
+            != QStringLiteral("99"))
+        fail("the store does not hold the last contrast value");
+    QCoreApplication::processEvents();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Where the time of a store's sweeps goes, per sweep of 100 steps: waiting
+// in the sync calls, in the calls that add and remove names, and the rest
+// (the store's and Qt's own work: parsing, checks, lock files' contents, the
+// window).
+void addBreakdown(Report &report, const std::string &store, const Sweeps &sw)
 {
-    const char *home = std::getenv("HOME");
-    const Options options(argc, argv,
-                          {{"sweeps", "5"},
-                           {"dir", std::string(home ? home : "/tmp") + "/.config"},
-                           {"only-real", "no"},
-                           {"csv-dir", VELOXA_BENCH_RESULTS}},
-                          kUsage);
-    requireIsolatedLoopback("bench_slider");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
-    const long long sweeps = options.number("sweeps");
-    if (sweeps < 1)
-        fail("--sweeps must be at least 1");
+    const double steps = double(sw.steps.size());
+    const auto share = [&](const std::string &what, const CallShare &c) {
+        report.addSummary(store + ": in " + what + " (" + fixed(double(c.calls) / steps, 1) + " a step)",
+                          summarize(c.ms), "ms");
+    };
+    share("fdatasync/fsync", sw.sync);
+    share("unlink", sw.unlink);
+    share("rename", sw.rename);
+    share("link/linkat", sw.link);
+    std::vector<double> rest;
+    rest.reserve(sw.totals.size());
+    for (std::size_t i = 0; i < sw.totals.size(); ++i)
+        rest.push_back(sw.onDisk[i] - sw.sync.ms[i] - sw.unlink.ms[i] - sw.rename.ms[i] - sw.link.ms[i]);
+    report.addSummary(store + ": rest of the sweep", summarize(rest), "ms");
+    report.addSummary(store + ": CPU time in user mode", summarize(sw.userMs), "ms");
+    report.addSummary(store + ": CPU time in the kernel", summarize(sw.systemMs), "ms");
+}
 
-    const std::string parent = options.text("dir");
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    ScratchDir scratch(parent, "veloxa2-bench-store");
-    const QString realPath = QString::fromStdString(scratch.path() + "/real/KW/Veloxa.conf");
-    const QString barePath = QString::fromStdString(scratch.path() + "/bare/KW/Veloxa.conf");
-    std::filesystem::create_directories(scratch.path() + "/bare/KW");
-
-    settings::QueuedStore realStore(realPath);
-    seed(realStore);
-    if (!realStore.waitForWrites(20000))
-        fail("could not seed the real store");
-    BareQSettingsStore bareStore(barePath);
-    seed(bareStore);
-    settings::MemoryStore memoryStore;
-
-    // Interleaved, one sweep of each at a time, so all three see the same machine.
-    Sweeps real, bare, memory;
-    const bool onlyReal = options.text("only-real") == "yes";
-    for (long long s = 0; s < sweeps; ++s) {
-        real.add(sweep(realStore, 1, realPath));
-        if (onlyReal)
-            continue;
-        bare.add(sweep(bareStore, 1, barePath));
-        memory.add(sweep(memoryStore, 1, {}));
-    }
-
+bool report(const Sweeps &real, const Sweeps &bare, const Sweeps &memory, bool onlyReal, const std::string &scratch,
+            const std::string &csvDir)
+{
     const Summary realOnDisk = summarize(real.onDisk);
     const Summary bareTotal = summarize(bare.totals);
     Report report("slider", "contrast slider 0 -> 99, each step stored (real store) and sent");
@@ -371,37 +325,69 @@ int main(int argc, char **argv)
         report.addSummary("one step with bare QSettings", summarize(bare.steps), "ms");
         report.addSummary("100 steps with a store in memory", summarize(memory.totals), "ms");
     }
-    // Where the time goes, per sweep of 100 steps: waiting in the sync calls,
-    // in the calls that add and remove names, and the rest (the store's and
-    // Qt's own work: parsing, checks, lock files' contents, the window).
-    const auto breakdown = [&report](const std::string &store, const Sweeps &sw) {
-        const double steps = double(sw.steps.size());
-        const auto share = [&](const std::string &what, const CallShare &c) {
-            report.addSummary(store + ": in " + what + " (" + fixed(double(c.calls) / steps, 1) + " a step)",
-                              summarize(c.ms), "ms");
-        };
-        share("fdatasync/fsync", sw.sync);
-        share("unlink", sw.unlink);
-        share("rename", sw.rename);
-        share("link/linkat", sw.link);
-        std::vector<double> rest;
-        for (std::size_t i = 0; i < sw.totals.size(); ++i)
-            rest.push_back(sw.onDisk[i] - sw.sync.ms[i] - sw.unlink.ms[i] - sw.rename.ms[i] - sw.link.ms[i]);
-        report.addSummary(store + ": rest of the sweep", summarize(rest), "ms");
-        report.addSummary(store + ": CPU time in user mode", summarize(sw.userMs), "ms");
-        report.addSummary(store + ": CPU time in the kernel", summarize(sw.systemMs), "ms");
-    };
-    breakdown("real store", real);
+    addBreakdown(report, "real store", real);
     if (!onlyReal)
-        breakdown("bare QSettings", bare);
-    const std::string fs = filesystemType(scratch.path());
+        addBreakdown(report, "bare QSettings", bare);
+    const std::string fs = filesystemType(scratch);
     report.note(
-        "store file in " + scratch.path() + " (removed afterwards), file system " + fs + "; "
-        + (sameFilesystem(scratch.path(), "/work") ? "the same file system as /work" : "NOT the file system of /work"));
+        "store file in " + scratch + " (removed afterwards), file system " + fs + "; "
+        + (sameFilesystem(scratch, "/work") ? "the same file system as /work" : "NOT the file system of /work"));
     report.note("'n' of a total = sweeps; the goal is judged on the median time until on the disk; "
                 "'x floor' = real / bare QSettings (whose writes are all done in the window)");
     report.note("per store, the calls' times and the rest add up to the sweep's time; the CPU times overlap them "
                 "(a call's own CPU counts there too; the rest is mostly other file calls: creating the lock files, "
                 "opening, reading, stat)");
-    return report.finish(options.text("csv-dir")) ? 0 : 1;
+    return report.finish(csvDir);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *home = std::getenv("HOME");
+    const Options options(argc, argv,
+                          {{"sweeps", "5"},
+                           {"dir", std::string(home ? home : "/tmp") + "/.config"},
+                           {"only-real", "no"},
+                           {"csv-dir", VELOXA_BENCH_RESULTS}},
+                          kUsage);
+    requireIsolatedLoopback();
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    const long long sweeps = options.number("sweeps");
+    if (sweeps < 1)
+        fail("--sweeps must be at least 1");
+
+    const std::string parent = options.text("dir");
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    const QTemporaryDir scratchDir(QString::fromStdString(parent + "/veloxa2-bench-store.XXXXXX"));
+    if (!scratchDir.isValid())
+        fail("cannot make a scratch folder in " + parent);
+    const std::string scratch = scratchDir.path().toStdString();
+    const QString realPath = scratchDir.filePath(QStringLiteral("real/KW/Veloxa.conf"));
+    const QString barePath = scratchDir.filePath(QStringLiteral("bare/KW/Veloxa.conf"));
+    std::filesystem::create_directories(scratch + "/bare/KW");
+
+    settings::QueuedStore realStore(realPath);
+    if (!test::seedStore(realStore, panelValues()))
+        fail("could not seed the real store");
+    BareQSettingsStore bareStore(barePath);
+    if (!test::seedStore(bareStore, panelValues()))
+        fail("could not seed the bare QSettings store");
+    settings::MemoryStore memoryStore;
+
+    // Interleaved, one sweep of each at a time, so all three see the same machine.
+    Sweeps real, bare, memory;
+    const bool onlyReal = options.text("only-real") == "yes";
+    for (long long s = 0; s < sweeps; ++s) {
+        sweep(realStore, realPath, real);
+        if (onlyReal)
+            continue;
+        sweep(bareStore, barePath, bare);
+        sweep(memoryStore, {}, memory);
+    }
+
+    return report(real, bare, memory, onlyReal, scratch, options.text("csv-dir")) ? 0 : 1;
 }

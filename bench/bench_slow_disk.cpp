@@ -11,22 +11,25 @@
 // - Start-up: the built panel from its start to its contrast datagram at
 //   127.0.0.1:37829, as bench_startup times it, starts alternating.
 
-#include "support.h"
+#include "measure.h"
+#include "report.h"
 
 #include "core/link/clock.h"
 #include "core/link/recording_channel.h"
 #include "core/settings/queued_store.h"
-#include "gui/window/form_main.h"
+#include "support/panel_harness.h"
+#include "support/store_files.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 using namespace veloxa;
 using namespace veloxa::bench;
@@ -42,44 +45,30 @@ const char kUsage[] =
     "  and 2N starts of the panel, with the store in a scratch folder under DIR\n"
     "  (default $HOME/.config).";
 
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_slow_disk: %s\n", what.c_str());
-    std::exit(1);
-}
-
-std::string readAll(const std::string &path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The child: steps the slider and prints "step <median> <p99> flush <ms>".
-int runSteps(const std::string &dir, long long steps, int argc, char **argv)
+int runSteps(const QString &dir, long long steps, char **argv)
 {
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
-    Q_UNUSED(argc);
     QApplication::setStyle(QStringLiteral("Fusion"));
-    ScratchDir scratch(dir, "veloxa2-bench-slow");
-    settings::QueuedStore store(QString::fromStdString(scratch.path() + "/KW/Veloxa.conf"));
+    const QTemporaryDir scratch(dir + QStringLiteral("/veloxa2-bench-slow.XXXXXX"));
+    using Window = test::Panel<link::RecordingChannel, settings::QueuedStore, link::SteadyClock>;
+    Window panel(scratch.filePath(QStringLiteral("KW/Veloxa.conf")));
     namespace n = settings::names;
+    QList<std::pair<QString, QString>> values;
     for (const QString &name : {n::Left, n::Top, n::IpAddress, n::Frequency, n::SystemClock, n::Polarity, n::Gain,
                                 n::RampRate, n::RampStep, n::RampStopFreq})
-        store.write(name, QStringLiteral("1"));
-    store.write(n::DisplayContrast, QStringLiteral("50"));
-    if (!store.waitForWrites(20000))
+        values.append({name, QStringLiteral("1")});
+    values.append({n::DisplayContrast, QStringLiteral("50")});
+    if (!scratch.isValid() || !test::seedStore(panel.store, values))
         fail("the store could not be seeded");
 
-    link::RecordingChannel channel;
-    channel.setDestination(QStringLiteral("127.0.0.1"), 37829);
-    link::SteadyClock clock;
-    window::FormMain form(channel, store, clock);
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
+    panel.channel.setDestination(QStringLiteral("127.0.0.1"), 37829);
+    panel.form->show();
+    if (!QTest::qWaitForWindowExposed(panel.form.get()))
         fail("the window was not shown");
-    controls::Slider *slider = &form.controls().sldContrast;
-    if (!slider->assign(50) || !store.waitForWrites(20000))
+    controls::Slider *slider = &panel.form->controls().sldContrast;
+    if (!slider->assign(50) || !panel.store.waitForWrites(20000))
         fail("the slider refused 50");
     QCoreApplication::processEvents();
 
@@ -90,10 +79,10 @@ int runSteps(const std::string &dir, long long steps, int argc, char **argv)
         times.push_back(nsToMs(monotonicNs() - start));
     }
     const std::int64_t flushStart = monotonicNs();
-    if (!store.waitForWrites(60000))
+    if (!panel.store.waitForWrites(60000))
         fail("the store did not write the steps");
     const double flushMs = nsToMs(monotonicNs() - flushStart);
-    if (channel.sent.size() < steps)
+    if (panel.channel.sent.size() < steps)
         fail("a step sent no contrast command");
     const Summary s = summarize(times);
     std::printf("step %.6f %.6f flush %.3f\n", s.median, s.p99, flushMs);
@@ -105,28 +94,33 @@ struct StepRun {
     long fsyncCalls = -1;
 };
 
-StepRun stepRun(const std::string &self, const std::string &dir, long long steps, const std::string &preload)
+StepRun stepRun(const QString &self, const QString &dir, long long steps, const QString &preload)
 {
-    ScratchDir scratch(std::filesystem::temp_directory_path().string());
-    const std::string log = scratch.path() + "/child.txt";
-    const std::string counted = scratch.path() + "/fsync-calls.txt";
-    std::map<std::string, std::string> environment;
-    if (!preload.empty())
-        environment = {{"LD_PRELOAD", preload}, {"VELOXA_SLOW_FSYNC_COUNT_FILE", counted}};
-    const pid_t pid =
-        spawn({self, "--child", "steps", "--dir", dir, "--steps", std::to_string(steps)}, environment, log);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const std::string output = readAll(log);
+    const QTemporaryDir scratch;
+    const QString counted = scratch.filePath(QStringLiteral("fsync-calls.txt"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!preload.isEmpty()) {
+        environment.insert(QStringLiteral("LD_PRELOAD"), preload);
+        environment.insert(QStringLiteral("VELOXA_SLOW_FSYNC_COUNT_FILE"), counted);
+    }
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.setStandardInputFile(QProcess::nullDevice());
+    child.start(self,
+                {QStringLiteral("--child"), QStringLiteral("steps"), QStringLiteral("--dir"), dir,
+                 QStringLiteral("--steps"), QString::number(steps)});
+    child.waitForFinished(-1);
+    const std::string output = child.readAll().toStdString();
     StepRun run;
     const auto at = output.rfind("step ");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || at == std::string::npos)
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 || at == std::string::npos)
         fail("a contrast run did not finish; its output:\n" + output);
     std::istringstream line(output.substr(at + 5));
     std::string word;
     line >> run.median >> run.p99 >> word >> run.flushMs;
-    if (!preload.empty())
-        run.fsyncCalls = std::strtol(readAll(counted).c_str(), nullptr, 10);
+    if (!preload.isEmpty())
+        run.fsyncCalls = test::fileBytes(counted).trimmed().toLong();
     return run;
 }
 
@@ -144,24 +138,22 @@ int main(int argc, char **argv)
                            {"csv-dir", VELOXA_BENCH_RESULTS},
                            {"child", ""}},
                           kUsage);
-    requireIsolatedLoopback("bench_slow_disk");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const std::string dir = options.text("dir");
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
+    requireIsolatedLoopback();
+    const QString dir = QString::fromStdString(options.text("dir"));
+    QDir().mkpath(dir);
     if (options.text("child") == "steps")
-        return runSteps(dir, options.number("steps"), argc, argv);
+        return runSteps(dir, options.number("steps"), argv);
 
-    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
-    const std::string preload = options.text("preload");
+    QCoreApplication application(argc, argv);
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString preload = QString::fromStdString(options.text("preload"));
     const long long runs = options.number("runs");
     std::vector<double> plainSteps, slowSteps, plainFlush, slowFlush, plainStarts, slowStarts;
     std::vector<double> plainP99, slowP99;
     long slowCalls = 0;
     for (long long i = 0; i < runs; ++i) {
         for (const bool slow : {i % 2 == 0, i % 2 != 0}) {
-            const StepRun run = stepRun(self, dir, options.number("steps"), slow ? preload : std::string());
+            const StepRun run = stepRun(self, dir, options.number("steps"), slow ? preload : QString());
             (slow ? slowSteps : plainSteps).push_back(run.median);
             (slow ? slowP99 : plainP99).push_back(run.p99);
             (slow ? slowFlush : plainFlush).push_back(run.flushMs);
@@ -173,10 +165,11 @@ int main(int argc, char **argv)
         Receiver unit(37829);
         for (long long i = 0; i < 2 * runs; ++i) {
             for (const bool slow : {i % 2 == 0, i % 2 != 0}) {
-                std::map<std::string, std::string> environment;
+                QMap<QString, QString> environment;
                 if (slow)
-                    environment = {{"LD_PRELOAD", preload}};
-                const StartTime start = timeStart(unit, {options.text("gui")}, "the panel", environment);
+                    environment = {{QStringLiteral("LD_PRELOAD"), preload}};
+                const StartTime start =
+                    timeStart(unit, {QString::fromStdString(options.text("gui"))}, "the panel", environment);
                 (slow ? slowStarts : plainStarts).push_back(start.toDatagramMs);
             }
         }
@@ -199,7 +192,7 @@ int main(int argc, char **argv)
     report.addSummary("writer until the steps are on the disk, plain disk", summarize(plainFlush), "ms");
     report.addValue("fsync/fdatasync calls slowed, all slow contrast runs", double(slowCalls), "calls");
     report.note("runs alternate between the disks; each contrast run is a fresh process with a fresh store under "
-                + dir);
+                + dir.toStdString());
     report.note("the window's time per step: the key event, the slider's change handling, the hand-over to the store's "
                 "writer thread and the send; the writer's time is the second pair of rows");
     return report.finish(options.text("csv-dir")) ? 0 : 1;

@@ -17,30 +17,31 @@
 // its open descriptors (/proc/<pid>/fd) and its CPU time (/proc/<pid>/stat)
 // are read every --sample-seconds (default 10).
 //
-// The driver talks JSON-RPC 2.0 over the QLocalSocket at
-// $XDG_RUNTIME_DIR/veloxa2-gui/control, one object per line: "set" txtFreq,
-// then "click" cmdUpdateFreq. When it cannot connect the soak runs without it
-// and the report says so.
+// The driver talks JSON-RPC 2.0 to the endpoint at
+// $XDG_RUNTIME_DIR/veloxa2-gui/control with veloxa2-ctl's client: "set"
+// txtFreq, then "click" cmdUpdateFreq. When it cannot connect the soak runs
+// without it and the report says so.
 
-#include "support.h"
+#include "measure.h"
+#include "report.h"
+
+#include "panel_client.h"
+#include "support/panel_process.h"
+#include "support/unit_sim.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <set>
-#include <sys/wait.h>
 
 using namespace veloxa;
 using namespace veloxa::bench;
@@ -61,62 +62,39 @@ const char kUsage[] = "bench_soak [--soak-minutes N] [--flap ON:OFF] [--warmup-s
                       "  The panel runs N minutes (default 10) against veloxa2-unit-sim --flap ON:OFF (default 20:5)\n"
                       "  on 127.0.0.1:37829 while a driver changes the frequency every few seconds.";
 
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_soak: %s\n", what.c_str());
-    std::exit(1);
-}
-
-bool running(pid_t pid)
-{
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
-}
-
-// One call of the panel's control endpoint: a JSON-RPC 2.0 request on one
-// line. The answers are read by ControlDriver.
-bool callPanel(QLocalSocket &socket, int id, const QString &method, const QJsonObject &params)
-{
-    const QJsonObject request{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
-    const QByteArray line = QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n';
-    return socket.write(line) == line.size() && socket.flush();
-}
-
+// Changes the frequency through the endpoint. The requests go without
+// waiting for their answers; those the event loop has taken in are read
+// before each step and at the end.
 class ControlDriver {
 public:
-    // Connects in the background, trying again while the panel may not
-    // listen yet; `done` learns whether it worked within timeoutMs.
-    void connectTo(const QString &path, int timeoutMs, std::function<void(bool)> done)
+    bool connectTo(const test::PanelEnvironment &environment, int waitMs)
     {
-        QObject::connect(&m_socket, &QLocalSocket::readyRead, &m_socket, [this] { readAnswers(); });
-        QObject::connect(&m_socket, &QLocalSocket::connected, &m_socket, [done] { done(true); });
-        QObject::connect(&m_socket, &QLocalSocket::errorOccurred, &m_socket, [=, this] {
-            if (m_socket.state() == QLocalSocket::ConnectedState || m_everConnected)
-                return;
-            if (m_clock.elapsed() > timeoutMs) {
-                done(false);
-                return;
-            }
-            QTimer::singleShot(250, &m_socket, [this, path] {
-                m_socket.abort();
-                m_socket.connectToServer(path);
-            });
-        });
-        QObject::connect(&m_socket, &QLocalSocket::connected, &m_socket, [this] { m_everConnected = true; });
-        m_socket.connectToServer(path);
+        return environment.openEndpoint(m_panel, waitMs);
     }
 
     // One change: a frequency into the box, then the Update button.
     void step()
     {
+        readAnswers();
         static const char *const frequencies[] = {"12.5", "20", "7.25", "33.125", "0.5"};
         const QString frequency = QString::fromLatin1(frequencies[m_steps++ % std::size(frequencies)]);
-        send("set", {{"name", "txtFreq"}, {"value", frequency}});
-        send("click", {{"name", "cmdUpdateFreq"}});
+        send(QStringLiteral("set"), {{"name", "txtFreq"}, {"value", frequency}});
+        send(QStringLiteral("click"), {{"name", "cmdUpdateFreq"}});
     }
 
-    bool connected() const { return m_socket.state() == QLocalSocket::ConnectedState; }
-    int requests() const { return m_nextId - 1; }
+    void readAnswers()
+    {
+        while (const auto answer = m_panel.nextMessage(0)) {
+            m_waiting.erase(answer->value("id").toInt());
+            if (answer->contains("result") && answer->value("jsonrpc") == "2.0")
+                ++m_results;
+            else
+                noteError(QString::fromUtf8(QJsonDocument(*answer).toJson(QJsonDocument::Compact)));
+        }
+    }
+
+    bool connected() const { return m_panel.isOpen(); }
+    int requests() const { return m_requests; }
     int results() const { return m_results; }
     int errors() const { return m_errors; }
     int unanswered() const { return int(m_waiting.size()); }
@@ -125,23 +103,8 @@ public:
 private:
     void send(const QString &method, const QJsonObject &params)
     {
-        const int id = m_nextId++;
-        if (callPanel(m_socket, id, method, params))
-            m_waiting.insert(id);
-        else
-            noteError(QStringLiteral("cannot write request %1").arg(id));
-    }
-
-    void readAnswers()
-    {
-        while (m_socket.canReadLine()) {
-            const QJsonObject answer = QJsonDocument::fromJson(m_socket.readLine()).object();
-            m_waiting.erase(answer.value("id").toInt());
-            if (answer.contains("result") && answer.value("jsonrpc") == "2.0")
-                ++m_results;
-            else
-                noteError(QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
-        }
+        m_waiting.insert(m_panel.send(method, params));
+        ++m_requests;
     }
 
     void noteError(const QString &what)
@@ -150,15 +113,9 @@ private:
             m_firstError = what;
     }
 
-    QLocalSocket m_socket;
-    bool m_everConnected = false;
-    QElapsedTimer m_clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
+    ctl::PanelConnection m_panel;
     std::set<int> m_waiting; // ids of the requests not answered yet
-    int m_nextId = 1;
+    int m_requests = 0;
     std::size_t m_steps = 0;
     int m_results = 0;
     int m_errors = 0;
@@ -193,7 +150,7 @@ struct UnitLog {
 
 struct Sample {
     qint64 atMs = 0;
-    long rssKiB = 0;
+    qint64 rssKiB = 0;
     std::vector<std::string> files; // what the open descriptors lead to
     double cpu = 0;
     long fds() const { return long(files.size()); }
@@ -253,7 +210,7 @@ struct Soak {
     qint64 endMs = 0;
 };
 
-void report(const Soak &soak, const std::string &csvDir, int panelStatus)
+void report(const Soak &soak, const std::string &csvDir, bool panelEndedCleanly)
 {
     const UnitLog &log = soak.log;
     std::vector<double> gaps;
@@ -263,7 +220,7 @@ void report(const Soak &soak, const std::string &csvDir, int panelStatus)
     const ResyncFigures r = matchResyncs(log, soak.endMs);
     const Sample &first = soak.samples.front();
     const Sample &last = soak.samples.back();
-    long maxRss = 0;
+    qint64 maxRss = 0;
     const Sample *fewest = &first;
     const Sample *most = &first;
     for (const Sample &s : soak.samples) {
@@ -275,7 +232,7 @@ void report(const Soak &soak, const std::string &csvDir, int panelStatus)
     const long maxFds = most->fds();
     const double measuredS = double(last.atMs - first.atMs) / 1000.0;
     const double cpuPerHour = measuredS > 0 ? (last.cpu - first.cpu) * 3600.0 / measuredS : 0;
-    const long growth = last.rssKiB - first.rssKiB;
+    const qint64 growth = last.rssKiB - first.rssKiB;
 
     Report rep("soak",
                "the panel " + std::to_string(soak.minutes) + " min against veloxa2-unit-sim --flap " + soak.flap
@@ -318,10 +275,55 @@ void report(const Soak &soak, const std::string &csvDir, int panelStatus)
     } else {
         rep.note("driver: no control endpoint at $XDG_RUNTIME_DIR/veloxa2-gui/control: ran without the driver");
     }
-    if (!(WIFEXITED(panelStatus) && WEXITSTATUS(panelStatus) == 0))
+    if (!panelEndedCleanly)
         rep.note("the panel did not end with exit status 0 after SIGTERM");
     if (!rep.finish(csvDir))
         std::exit(1);
+}
+
+// Drives and samples the panel until the soak is over; false when the panel
+// ended before.
+bool runSoak(Soak &soak, const test::UnitSim &sim, test::PanelProcess &panel, long long driveSeconds)
+{
+    QTimer drive;
+    QObject::connect(&drive, &QTimer::timeout, [&] {
+        if (soak.driver.connected())
+            soak.driver.step();
+    });
+    soak.driving = soak.driver.connectTo(panel.environment, 5000);
+    std::printf("bench_soak: %d min, unit --flap %s, driver %s\n", int(soak.minutes), soak.flap.c_str(),
+                soak.driving ? "connected" : "absent (no control endpoint)");
+    std::fflush(stdout);
+    if (soak.driving)
+        drive.start(std::chrono::seconds(driveSeconds));
+
+    QTimer sample;
+    bool panelEnded = false;
+    const auto takeSample = [&] {
+        if (!test::stillRunning(panel.process)) {
+            panelEnded = true;
+            QCoreApplication::quit();
+            return;
+        }
+        const qint64 pid = panel.pid();
+        soak.samples.push_back({sim.clock().elapsed(), test::statusKiB(pid, "VmRSS"), openFiles(pid), cpuSeconds(pid)});
+    };
+    QObject::connect(&sample, &QTimer::timeout, takeSample);
+    QTimer::singleShot(std::chrono::seconds(soak.warmupSeconds), [&] {
+        sample.start(std::chrono::seconds(soak.sampleSeconds));
+        takeSample();
+    });
+    QTimer::singleShot(std::chrono::minutes(soak.minutes), [&] {
+        drive.stop();
+        takeSample();
+        soak.endMs = sim.clock().elapsed();
+        QTimer::singleShot(std::chrono::milliseconds(kAnswerGraceMs), [] { QCoreApplication::quit(); });
+    });
+    QCoreApplication::exec();
+    drive.stop();
+    sample.stop();
+    soak.driver.readAnswers();
+    return !panelEnded;
 }
 
 } // namespace
@@ -338,7 +340,7 @@ int main(int argc, char **argv)
                            {"sim", VELOXA_SIM_PATH},
                            {"csv-dir", VELOXA_BENCH_RESULTS}},
                           kUsage);
-    requireIsolatedLoopback("bench_soak");
+    requireIsolatedLoopback();
     Soak soak;
     soak.minutes = options.number("soak-minutes");
     soak.warmupSeconds = options.number("warmup-seconds");
@@ -351,76 +353,26 @@ int main(int argc, char **argv)
         fail("the warm-up leaves no room for two samples");
 
     QCoreApplication application(argc, argv);
-    ScratchDir scratch(std::filesystem::temp_directory_path().string());
-    QElapsedTimer clock;
-
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QObject::connect(&sim, &QProcess::readyReadStandardOutput, [&] {
-        while (sim.canReadLine())
-            soak.log.take(QString::fromUtf8(sim.readLine()).trimmed(), clock.elapsed());
-    });
-    sim.start(
-        QString::fromStdString(options.text("sim")),
-        {"--bind", "127.0.0.1", "--port", QString::number(kUnitPort), "--flap", QString::fromStdString(soak.flap)});
-    clock.start(); // the flap phases run from about here
-    while (!soak.log.listening && sim.state() != QProcess::NotRunning && clock.elapsed() < 10000)
-        sim.waitForReadyRead(100);
-    if (!soak.log.listening)
+    // Its lines are stamped on its clock, which runs from its start: the flap
+    // phases run from about then.
+    test::UnitSim sim;
+    if (!sim.start(QString::fromStdString(options.text("sim")), QStringLiteral("127.0.0.1"), kUnitPort,
+                   {QStringLiteral("--flap"), QString::fromStdString(soak.flap)}))
         fail("veloxa2-unit-sim did not start listening on 127.0.0.1:37829");
 
-    const std::string config = scratch.path() + "/config";
-    const std::string runtime = scratch.path() + "/runtime";
-    seedAddressOnly(config, "127.0.0.1");
-    const pid_t panel =
-        spawn({options.text("gui"), "--control"},
-              {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_CONFIG_HOME", config}, {"XDG_RUNTIME_DIR", runtime}},
-              scratch.path() + "/panel.txt");
+    test::PanelProcess panel;
+    panel.environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+    panel.environment.start(panel.process, QString::fromStdString(options.text("gui")), {QStringLiteral("--control")},
+                            panel.environment.config.filePath(QStringLiteral("panel.txt")));
 
-    QTimer drive;
-    QObject::connect(&drive, &QTimer::timeout, [&] {
-        if (soak.driver.connected())
-            soak.driver.step();
-    });
-    soak.driver.connectTo(QString::fromStdString(runtime + "/veloxa2-gui/control"), 5000, [&](bool connected) {
-        soak.driving = connected;
-        std::printf("bench_soak: %d min, unit --flap %s, driver %s\n", int(soak.minutes), soak.flap.c_str(),
-                    connected ? "connected" : "absent (no control endpoint)");
-        std::fflush(stdout);
-        if (connected)
-            drive.start(std::chrono::seconds(driveSeconds));
-    });
-
-    QTimer sample;
-    bool panelEnded = false;
-    const auto takeSample = [&] {
-        if (!running(panel)) {
-            panelEnded = true;
-            QCoreApplication::quit();
-            return;
-        }
-        soak.samples.push_back({clock.elapsed(), statusKiB(panel, "VmRSS"), openFiles(panel), cpuSeconds(panel)});
-    };
-    QObject::connect(&sample, &QTimer::timeout, takeSample);
-    QTimer::singleShot(std::chrono::seconds(soak.warmupSeconds), [&] {
-        sample.start(std::chrono::seconds(soak.sampleSeconds));
-        takeSample();
-    });
-    QTimer::singleShot(std::chrono::minutes(soak.minutes), [&] {
-        drive.stop();
-        takeSample();
-        soak.endMs = clock.elapsed();
-        QTimer::singleShot(std::chrono::milliseconds(kAnswerGraceMs), [] { QCoreApplication::quit(); });
-    });
-    QCoreApplication::exec();
-
-    drive.stop();
-    sample.stop();
-    const int panelStatus = stopPolitely(panel);
-    sim.terminate();
-    sim.waitForFinished(5000);
-    if (panelEnded)
+    const bool panelRan = runSoak(soak, sim, panel, driveSeconds);
+    for (qsizetype i = 0; i < sim.lines().size(); ++i)
+        soak.log.take(sim.lines().at(i), sim.lineMs().at(i));
+    test::stopPolitely(panel.process);
+    const bool panelEndedCleanly = panel.process.exitStatus() == QProcess::NormalExit && panel.process.exitCode() == 0;
+    test::stopPolitely(sim.process());
+    if (!panelRan)
         fail("the panel ended during the soak");
-    report(soak, options.text("csv-dir"), panelStatus);
+    report(soak, options.text("csv-dir"), panelEndedCleanly);
     return 0;
 }

@@ -11,20 +11,18 @@
 // floor starts alternate, and so do the platforms, so that all four see the
 // same machine.
 
-#include "panel_widgets.h"
-#include "support.h"
+#include "measure.h"
+#include "report.h"
 
-#include "core/link/datagrams.h"
 #include "core/settings/queued_store.h"
+#include "support/panel_process.h"
+#include "support/panel_widgets.h"
+#include "support/x_display.h"
 
 #include <QApplication>
-#include <QProcess>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <map>
-#include <sys/wait.h>
 
 using namespace veloxa;
 using namespace veloxa::bench;
@@ -40,15 +38,9 @@ const char kUsage[] = "bench_startup [--runs N] [--gui PATH] [--floor PATH] [--c
 struct Platform {
     const char *name;
     double goalRatio; // panel / floor, medians
-    std::map<std::string, std::string> environment;
+    QMap<QString, QString> environment;
     std::vector<double> panel, floor;
 };
-
-[[noreturn]] void fail(const std::string &what)
-{
-    std::fprintf(stderr, "bench_startup: %s\n", what.c_str());
-    std::exit(1);
-}
 
 // The store work the panel does before its contrast datagram, done here with
 // the same store on the same kind of fresh file: eleven reads (position,
@@ -56,9 +48,9 @@ struct Platform {
 // contrast write to the store's writer thread. Milliseconds.
 double storeWorkMs()
 {
-    ScratchDir scratch(std::filesystem::temp_directory_path().string());
-    seedAddressOnly(scratch.path() + "/config", "127.0.0.1");
-    settings::QueuedStore store(QString::fromStdString(scratch.path() + "/config/KW/Veloxa.conf"));
+    const test::PanelEnvironment folders;
+    folders.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+    settings::QueuedStore store(folders.storePath());
     namespace n = settings::names;
     const QString reads[] = {n::Left,     n::Top,       n::DisplayContrast, n::Gain,
                              n::Polarity, n::Frequency, n::SystemClock,     n::IpAddress,
@@ -71,20 +63,6 @@ double storeWorkMs()
     return nsToMs(monotonicNs() - start);
 }
 
-// A virtual X display for the xcb starts: its name (":N"), or empty when
-// Xvfb is missing or tells none. It does not reset when its last client
-// leaves, so that no start waits for the reset after the one before it.
-QString startVirtualDisplay(QProcess &server)
-{
-    server.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                  QStringLiteral("-noreset"), QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("800x600x24")});
-    if (!server.waitForStarted(5000) || !server.waitForReadyRead(10000))
-        return {};
-    return QLatin1Char(':') + QString::fromLatin1(server.readLine()).trimmed();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -93,29 +71,28 @@ int main(int argc, char **argv)
         argc, argv,
         {{"runs", "20"}, {"gui", VELOXA_GUI_PATH}, {"floor", VELOXA_FLOOR_APP_PATH}, {"csv-dir", VELOXA_BENCH_RESULTS}},
         kUsage);
-    requireIsolatedLoopback("bench_startup");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    requireIsolatedLoopback();
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
-    const WidgetCounts counts = countPanelWidgets();
+    const test::WidgetCounts counts = test::countPanelWidgets();
     if (counts.others != 0)
-        fail("the panel holds widgets floor_app cannot build: " + counts.text());
+        fail("the panel holds widgets floor_app cannot build: " + counts.text().toStdString());
 
     const long long runs = options.number("runs");
     Receiver unit(kUnitPort);
-    std::vector<std::string> floorArgv = {options.text("floor")};
-    for (const std::string &a : counts.floorArguments())
-        floorArgv.push_back(a);
-    floorArgv.push_back("--port");
-    floorArgv.push_back(std::to_string(kUnitPort));
-    const std::vector<std::string> panelArgv = {options.text("gui")};
+    const QStringList floorArgv = QStringList{QString::fromStdString(options.text("floor"))} + counts.floorArguments()
+        + QStringList{QStringLiteral("--port"), QString::number(kUnitPort)};
+    const QStringList panelArgv = {QString::fromStdString(options.text("gui"))};
 
-    QProcess xServer;
-    const QString display = startVirtualDisplay(xServer);
-    std::vector<Platform> platforms{{"offscreen", 1.10, {{"QT_QPA_PLATFORM", "offscreen"}}, {}, {}}};
+    // The xcb starts' display does not reset when its last client leaves, so
+    // that no start waits for the reset after the one before it.
+    test::VirtualDisplay xServer;
+    const QString display = xServer.start(10000, test::VirtualDisplay::Reset::Never) ? xServer.name() : QString();
+    const QString qpa = QStringLiteral("QT_QPA_PLATFORM");
+    std::vector<Platform> platforms{{"offscreen", 1.10, {{qpa, QStringLiteral("offscreen")}}, {}, {}}};
     if (!display.isEmpty())
-        platforms.push_back({"xcb", 1.15, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.toStdString()}}, {}, {}});
+        platforms.push_back(
+            {"xcb", 1.15, {{qpa, QStringLiteral("xcb")}, {QStringLiteral("DISPLAY"), display}}, {}, {}});
 
     std::vector<double> store;
     int panelBadExits = 0;
@@ -126,7 +103,7 @@ int main(int argc, char **argv)
             const auto runPanel = [&] {
                 const StartTime s = timeStart(unit, panelArgv, "the panel", platform.environment);
                 platform.panel.push_back(s.toDatagramMs);
-                if (!(WIFEXITED(s.exitStatus) && WEXITSTATUS(s.exitStatus) == 0))
+                if (!s.endedCleanly)
                     ++panelBadExits;
             };
             const auto runFloor = [&] {
@@ -141,8 +118,6 @@ int main(int argc, char **argv)
             }
         }
     }
-    xServer.terminate();
-    xServer.waitForFinished(5000);
 
     Report report("startup", "process start -> first (contrast) datagram at 127.0.0.1:37829");
     for (const Platform &platform : platforms) {
@@ -156,7 +131,7 @@ int main(int argc, char **argv)
         report.addSummary("floor_app start -> its datagram" + on, f, "ms");
     }
     report.addSummary("store work before the contrast datagram", summarize(store), "ms");
-    report.note("floor_app builds " + counts.text() + " (counted in FormMain), Fusion style");
+    report.note("floor_app builds " + counts.text().toStdString() + " (counted in FormMain), Fusion style");
     report.note("fresh settings holding only IP Address=127.0.0.1 for every start; SIGTERM after the datagram");
     report.note("store work = the panel's 11 reads and handing over its contrast write with the real store on such "
                 "a file, timed in this process (part of the panel's start-up; floor_app has none)");

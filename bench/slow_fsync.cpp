@@ -50,9 +50,9 @@ extern "C" int fsync(int fd)
     return real ? real(fd) : -1;
 }
 
-extern "C" int fdatasync(int fd)
+extern "C" int fdatasync(int fildes)
 {
     static auto *real = next<int(int)>("fdatasync");
     slowDown();
-    return real ? real(fd) : -1;
+    return real ? real(fildes) : -1;
 }

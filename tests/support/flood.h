@@ -1,154 +1,113 @@
 #pragma once
-// Datagrams thrown at a port from sockets of the test's own, on a thread of
-// their own: the test's event loop keeps running meanwhile (the fake unit
-// takes in the panel's heartbeats on time, the watchdog's times stay true),
-// and in a widget test the window under test drains them on the main thread.
+// Datagrams thrown at a port from sockets of the caller's own, many a system
+// call (sendmmsg), so that one thread outruns the reader on the other side
+// and keeps its socket full. A Flood sends on a thread of its own: the
+// caller's event loop keeps running meanwhile (the fake unit takes in the
+// panel's heartbeats on time, the watchdog's times stay true), and in a
+// widget test or the flood benchmark the window under test drains them on
+// the main thread.
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace veloxa::test {
 
 // The largest UDP payload over IPv4.
 inline constexpr int kLargestDatagram = 65507;
 
+// One socket, connected to the target, that sends many datagrams a call.
+class Burst {
+public:
+    static constexpr int kPerCall = 64;
+
+    // `source`: the address the socket is bound to (port chosen by the
+    // system); a null address leaves the choice to the system.
+    Burst(const QHostAddress &target, quint16 port, const QHostAddress &source = {});
+    ~Burst();
+    Burst(const Burst &) = delete;
+    Burst &operator=(const Burst &) = delete;
+
+    bool ready() const { return m_fd >= 0; }
+    // Room for `count` datagrams a call, made now rather than on the first send.
+    void reserve(int count);
+    // Sends `count` datagrams in one call, their payloads taken in turn from
+    // `payloads` starting at index `first`; how many the system took.
+    int send(const QList<QByteArray> &payloads, qsizetype first = 0, int count = kPerCall);
+
+private:
+    int m_fd = -1;
+    std::vector<iovec> m_iov;
+    std::vector<mmsghdr> m_messages;
+};
+
 class Flood {
 public:
     struct Plan {
-        QList<int> sizes; // payload sizes, taken in turn
+        QList<int> sizes; // payload sizes, taken in turn (the payloads of payload())
         int count = 0; // datagrams in all; below 0: until stop()
         int burst = 200; // sent back to back ...
         std::chrono::milliseconds pause{20}; // ... then this pause
+        QList<QByteArray> payloads; // these payloads instead, taken in turn
+        int perCall = Burst::kPerCall; // datagrams a system call
+
+        // These payload sizes in turn, `count` datagrams in all (below 0:
+        // until stop()), `burst` back to back, then `pause`.
+        static Plan sized(const QList<int> &sizes, int count, int burst, std::chrono::milliseconds pause)
+        {
+            return {sizes, count, burst, pause, {}, Burst::kPerCall};
+        }
     };
 
-    // `sources`: addresses the sending sockets are bound to (port chosen by
-    // the system); a null address gives a socket the system binds on its
-    // first send.
-    Flood(const QHostAddress &target, quint16 port, const QList<QHostAddress> &sources)
-    {
-        m_to.sin_family = AF_INET;
-        m_to.sin_port = htons(port);
-        m_to.sin_addr.s_addr = htonl(target.toIPv4Address());
-        for (const QHostAddress &source : sources) {
-            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-            if (fd < 0)
-                continue;
-            if (!source.isNull()) {
-                sockaddr_in from = {};
-                from.sin_family = AF_INET;
-                from.sin_addr.s_addr = htonl(source.toIPv4Address());
-                if (::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
-                    ::close(fd);
-                    continue;
-                }
-            }
-            m_sockets.append(fd);
-        }
-    }
-
-    ~Flood()
-    {
-        stop();
-        for (int fd : std::as_const(m_sockets))
-            ::close(fd);
-    }
-
+    // `sources`: addresses the sending sockets are bound to, one socket each
+    // (see Burst); the sockets take turns.
+    Flood(const QHostAddress &target, quint16 port, const QList<QHostAddress> &sources);
+    ~Flood();
     Flood(const Flood &) = delete;
     Flood &operator=(const Flood &) = delete;
 
-    bool ready() const { return !m_sockets.isEmpty(); }
+    bool ready() const { return !m_bursts.empty(); }
 
     void start(const Plan &plan)
     {
-        stop();
-        m_stop = false;
-        m_done = false;
-        m_sent = 0;
-        m_thread = std::thread([this, plan] { run(plan); });
+        prepare(plan);
+        go();
     }
-
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
+    // The thread made, with its payloads and buffers, waiting for go().
+    void prepare(const Plan &plan);
+    void go();
+    void stop();
 
     bool done() const { return m_done; }
     int sent() const { return m_sent; }
+    // From go() to the last datagram of a plan that has run to its end.
+    std::chrono::nanoseconds duration() const { return m_duration; }
 
     // The payload of the n-th datagram: a first byte that is often one of the
     // panel's own opcodes, then a pattern.
-    static QByteArray payload(int n, int size)
-    {
-        static const char firsts[] = {'\x7F', '\x63', '\x67', '\xA5', '\x00', '\xFF', '\xC1'};
-        QByteArray data(size, Qt::Uninitialized);
-        for (int i = 0; i < size; ++i)
-            data[i] = static_cast<char>((n + i * 7) & 0xFF);
-        if (size > 0)
-            data[0] = firsts[n % int(sizeof firsts)];
-        return data;
-    }
+    static QByteArray payload(int n, int size);
 
 private:
-    // Many datagrams per system call (sendmmsg), so that one thread can
-    // outrun the reader on the other side and keep its socket full.
-    void run(const Plan &plan)
-    {
-        constexpr int kBatch = 64;
-        QList<QByteArray> payloads;
-        for (qsizetype i = 0; i < plan.sizes.size(); ++i)
-            payloads.append(payload(int(i), plan.sizes.at(i)));
-        iovec iov[kBatch];
-        mmsghdr messages[kBatch];
-        int n = 0;
-        int socketIndex = 0;
-        while (!m_stop && (plan.count < 0 || n < plan.count) && !payloads.isEmpty()) {
-            for (int inBurst = 0; inBurst < plan.burst && !m_stop && (plan.count < 0 || n < plan.count);) {
-                int batch = std::min(kBatch, plan.burst - inBurst);
-                if (plan.count >= 0)
-                    batch = std::min(batch, plan.count - n);
-                for (int j = 0; j < batch; ++j) {
-                    const QByteArray &data = payloads.at((n + j) % payloads.size());
-                    iov[j] = {const_cast<char *>(data.constData()), static_cast<size_t>(data.size())};
-                    messages[j] = {};
-                    messages[j].msg_hdr.msg_name = &m_to;
-                    messages[j].msg_hdr.msg_namelen = sizeof m_to;
-                    messages[j].msg_hdr.msg_iov = &iov[j];
-                    messages[j].msg_hdr.msg_iovlen = 1;
-                }
-                const int fd = m_sockets.at(socketIndex++ % m_sockets.size());
-                const int sent = ::sendmmsg(fd, messages, static_cast<unsigned>(batch), 0);
-                if (sent > 0)
-                    m_sent += sent;
-                // What the system refused is counted as gone all the same: a
-                // flood is not a delivery.
-                n += batch;
-                inBurst += batch;
-            }
-            if (plan.pause.count() > 0)
-                std::this_thread::sleep_for(plan.pause);
-        }
-        m_done = true;
-    }
+    void run();
 
-    sockaddr_in m_to = {};
-    QList<int> m_sockets;
+    std::vector<std::unique_ptr<Burst>> m_bursts;
+    Plan m_plan; // of the thread running or waiting
+    QList<QByteArray> m_payloads;
     std::thread m_thread;
+    std::atomic<bool> m_go{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
     std::atomic<int> m_sent{0};
+    std::chrono::nanoseconds m_duration{0};
 };
 
 } // namespace veloxa::test

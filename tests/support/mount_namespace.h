@@ -48,16 +48,11 @@ struct NamespacedPanel {
                     {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script});
     }
 
-    qint64 panelPid() const
-    {
-        QFile file(pidFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
-    }
-
     // SIGTERM to the panel, then waits for the shell to run its closing commands.
     bool stop(int timeoutMs = 20000)
     {
-        const qint64 pid = panelPid();
+        QFile file(pidFile);
+        const qint64 pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
         if (pid > 0)
             ::kill(pid_t(pid), SIGTERM);
         const bool ended = shell.waitForFinished(timeoutMs);

@@ -58,6 +58,20 @@ struct Panel {
         clear();
     }
 
+    // The window shown and active without the start-up (nothing sent, no
+    // heartbeat), the focus in `box` with the cursor at the end of its text:
+    // a window that takes keys and nothing else. False when it was not shown.
+    [[nodiscard]] bool showForKeys(QWidget *box)
+    {
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            return false;
+        form->activateWindow();
+        box->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(box, Qt::Key_End);
+        return true;
+    }
+
     // Start-up, then the heartbeat timer stopped so that no heartbeat lands
     // among the datagrams a test looks at, with the window active for typing.
     void startWithoutHeartbeat()
@@ -89,16 +103,28 @@ struct Panel {
         QCOMPARE(form->controls().txtSysClk.text(), text);
     }
 
-    // The ramp boxes retyped, then the clock set (unless it is "1000") and
-    // left for `next`.
+    // The ramp boxes retyped, each keeping its text, then the clock set
+    // (unless it is "1000") and left for `next`.
     void typeRampTexts(const QString &rate, const QString &step, const QString &stop, const QString &clockText,
                        QWidget *next)
     {
-        QVERIFY(retype(&form->controls().txtRampRate, rate));
-        QVERIFY(retype(&form->controls().txtRampStep, step));
-        QVERIFY(retype(&form->controls().txtStopFreq, stop));
+        const window::PanelControls &c = form->controls();
+        for (const auto &[box, text] :
+             {std::pair{&c.txtRampRate, rate}, std::pair{&c.txtRampStep, step}, std::pair{&c.txtStopFreq, stop}}) {
+            QVERIFY(retype(box, text));
+            QCOMPARE(box->text(), text);
+        }
         if (clockText != QLatin1String("1000"))
             setClock(clockText, next);
+    }
+
+    // The texts of the number boxes, to show what an action left alone.
+    QString boxTexts() const
+    {
+        const window::PanelControls &c = form->controls();
+        return QStringList{c.txtFreq.text(), c.txtSysClk.text(), c.txtRampRate.text(), c.txtRampStep.text(),
+                           c.txtStopFreq.text()}
+            .join(QLatin1Char('|'));
     }
 
     // Clicks a control the way a user does; a box that had the focus loses it first.

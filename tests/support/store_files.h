@@ -1,7 +1,10 @@
 #pragma once
 // Looking at store files from a test: their bytes, what a folder holds, and
 // what a QSettings that has never seen the file makes of it (QSettings keeps
-// what it parsed per path within a process, so it parses a fresh copy).
+// what it parsed per path within a process, so it parses a fresh copy); and a
+// store filled with values before a test or a benchmark uses it.
+
+#include "core/settings/store.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +17,21 @@
 #include <QVariant>
 
 #include <memory>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace veloxa::test {
+
+// Every value name the panel stores.
+inline QStringList storeNames()
+{
+    namespace n = settings::names;
+    return {n::Left, n::Top,      n::IpAddress, n::Frequency,   n::SystemClock, n::Polarity, n::DisplayContrast,
+            n::Gain, n::RampRate, n::RampStep,  n::RampStopFreq};
+}
 
 inline QByteArray fileBytes(const QString &path)
 {
@@ -121,8 +133,8 @@ private:
 };
 
 // What the store's unit tests share: a fresh folder for every test function
-// (call freshFolder() from init()), the store's path in it, and a QSettings
-// to hold the store's files against.
+// (call freshFolder() from init(); the last one goes with the test object),
+// the store's path in it, and a QSettings to hold the store's files against.
 class StoreTestFolder {
 protected:
     void freshFolder()
@@ -136,5 +148,16 @@ protected:
     QtParser m_qt;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
+
+// Writes the values through `store`, in this order, and waits until they are
+// on the disk. False when the store refused one or did not finish in time.
+inline bool seedStore(settings::SettingsStore &store, const QList<std::pair<QString, QString>> &values,
+                      int waitMs = 20000)
+{
+    for (const auto &[name, text] : values)
+        if (!store.write(name, text))
+            return false;
+    return store.waitForWrites(waitMs);
+}
 
 } // namespace veloxa::test

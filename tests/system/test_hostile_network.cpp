@@ -70,26 +70,67 @@ QList<QByteArray> withoutLinkTraffic(const QList<QByteArray> &payloads, QString 
     return rest;
 }
 
+// Every text box of the window, as "name=text".
+QStringList boxTexts(const QWidget &form)
+{
+    QStringList texts;
+    for (const controls::TextBox *box : form.findChildren<controls::TextBox *>())
+        texts << box->objectName() + QLatin1Char('=') + box->text();
+    return texts;
+}
+
 } // namespace
 
 class TestHostileNetwork : public QObject {
     Q_OBJECT
 
+private:
+    // The same typing without any arrival, on the recording channel: the
+    // reference. What it sent, and the boxes' texts afterwards.
+    static void typeWithoutArrivals(QList<QByteArray> &sent, QStringList &texts)
+    {
+        PanelHarness reference;
+        reference.store.values = seededStore().values;
+        reference.startAndClear();
+        QVERIFY(typeSlowly(&reference.form->controls().txtFreq, kTyped));
+        sent = reference.channel.sent;
+        texts = boxTexts(*reference.form);
+    }
+
+    // Start-up on the real channel: the unit hears contrast and gain.
+    static void startHeardByTheUnit(UdpPanel &panel, const FakeUnit &unit)
+    {
+        panel.lifecycle->startUp();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.form.get()));
+        panel.form->activateWindow();
+        QTRY_COMPARE(unit.payloads().mid(0, 2), QList<QByteArray>({bytes("63 50"), bytes("67 E0")}));
+        QVERIFY(panel.channel.localPort() != 0);
+    }
+
+    // What the unit heard is what the reference sent (besides the link's own
+    // traffic), and the boxes hold what the reference's did.
+    static void sameAsWithoutTheFlood(const FakeUnit &unit, const UdpPanel &panel,
+                                      const QList<QByteArray> &referenceSent, const QStringList &referenceTexts)
+    {
+        // All that was sent before the next heartbeat has arrived after it.
+        const int heartbeats = static_cast<int>(unit.payloads().count(bytes("7F")));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.payloads().count(bytes("7F")) > heartbeats, 5000);
+
+        QString odd;
+        const QList<QByteArray> typed = withoutLinkTraffic(unit.payloads(), odd);
+        QVERIFY2(odd.isEmpty(), qPrintable(odd));
+        QCOMPARE(hexList(typed), hexList(referenceSent));
+        QCOMPARE(boxTexts(*panel.form), referenceTexts);
+    }
+
 private slots:
     void floodWhileTypingChangesNothing()
     {
-        // The same typing without any arrival: the reference.
         QStringList referenceTexts;
         QList<QByteArray> referenceSent;
-        {
-            PanelHarness reference;
-            reference.store.values = seededStore().values;
-            reference.startAndClear();
-            QVERIFY(typeSlowly(&reference.form->controls().txtFreq, kTyped));
-            referenceSent = reference.channel.sent;
-            for (const controls::TextBox *box : reference.form->findChildren<controls::TextBox *>())
-                referenceTexts << box->objectName() + QLatin1Char('=') + box->text();
-        }
+        typeWithoutArrivals(referenceSent, referenceTexts);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(referenceSent.size() >= 2 * kTyped.size());
 
         FakeUnit unit;
@@ -98,19 +139,16 @@ private slots:
         int arrivals = 0;
         QObject counting;
         connect(&panel.channel, &link::Channel::arrived, &counting, [&arrivals] { ++arrivals; });
-        panel.lifecycle->startUp();
-        QVERIFY(QTest::qWaitForWindowExposed(panel.form.get()));
-        panel.form->activateWindow();
-        QTRY_COMPARE(unit.payloads().mid(0, 2), QList<QByteArray>({bytes("63 50"), bytes("67 E0")}));
-        QVERIFY(panel.channel.localPort() != 0);
+        startHeardByTheUnit(panel, unit);
+        if (QTest::currentTestFailed())
+            return;
 
-        QList<int> sizes = {0, 1, 17, 18, 1000, 0, 1, 6, 2};
-        sizes.append(kLargestDatagram);
+        const QList<int> sizes = {0, 1, 17, 18, 1000, 0, 1, 6, 2, kLargestDatagram};
         Flood flood(
             QHostAddress(QHostAddress::LocalHost), panel.channel.localPort(),
             {QHostAddress(QStringLiteral("127.0.0.72")), QHostAddress(QHostAddress::LocalHost), QHostAddress()});
         QVERIFY(flood.ready());
-        flood.start({sizes, -1, 100, std::chrono::milliseconds(2)});
+        flood.start(Flood::Plan::sized(sizes, -1, 100, std::chrono::milliseconds(2)));
         QTRY_VERIFY(arrivals > 500);
 
         const int arrivalsBefore = arrivals;
@@ -120,18 +158,9 @@ private slots:
         flood.stop();
         QVERIFY2(arrivalsWhileTyping > 0, "no arrival was handled between the keys");
 
-        // All that was sent before the next heartbeat has arrived after it.
-        const int heartbeats = static_cast<int>(unit.payloads().count(bytes("7F")));
-        QTRY_VERIFY_WITH_TIMEOUT(unit.payloads().count(bytes("7F")) > heartbeats, 5000);
-
-        QString odd;
-        const QList<QByteArray> typed = withoutLinkTraffic(unit.payloads(), odd);
-        QVERIFY2(odd.isEmpty(), qPrintable(odd));
-        QCOMPARE(hexList(typed), hexList(referenceSent));
-        QStringList texts;
-        for (const controls::TextBox *box : panel.form->findChildren<controls::TextBox *>())
-            texts << box->objectName() + QLatin1Char('=') + box->text();
-        QCOMPARE(texts, referenceTexts);
+        sameAsWithoutTheFlood(unit, panel, referenceSent, referenceTexts);
+        if (QTest::currentTestFailed())
+            return;
         qInfo("%d datagrams sent by the flood, %d handled while typing", flood.sent(), arrivalsWhileTyping);
     }
 };

@@ -24,17 +24,6 @@ using namespace veloxa::test;
 
 namespace {
 
-// Resident memory of a process in kB, from /proc/<pid>/status; -1 if unknown.
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression line(QStringLiteral("^VmRSS:\\s+(\\d+) kB"), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = line.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
 int heartbeatCount(const FakeUnit &unit)
 {
     return static_cast<int>(heartbeatTimes(unit).atMs.size());
@@ -67,6 +56,47 @@ QByteArray iniEscaped(const QByteArray &key)
 }
 
 using Stored = QMap<QString, QString>;
+
+// Small datagrams as fast as they go, until stopped: more than the panel
+// can read.
+Flood::Plan torrent()
+{
+    return Flood::Plan::sized({0, 1, 17}, -1, 10000, std::chrono::milliseconds(0));
+}
+
+// The panel in `environment`, its sanitizer reports (if any) in files in
+// `reports`. Under AddressSanitizer freed memory is held back (up to 256 MB)
+// before reuse; a small hold keeps the resident size a measure of what the
+// panel keeps. Without the sanitizers these variables are ignored.
+void startWithSmallQuarantine(const PanelEnvironment &environment, bool commandLog, const QTemporaryDir &reports,
+                              QProcess &panel)
+{
+    QProcessEnvironment processEnvironment = environment.processEnvironment();
+    QStringList sanitizer = {QStringLiteral("quarantine_size_mb=1")};
+    if (!processEnvironment.value(QStringLiteral("ASAN_OPTIONS")).isEmpty())
+        sanitizer.prepend(processEnvironment.value(QStringLiteral("ASAN_OPTIONS")));
+    if (commandLog) {
+        // Millions of log lines go nowhere; sanitizer reports go to files.
+        processEnvironment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("veloxa.link.debug=true"));
+        sanitizer.append(QStringLiteral("log_path=") + reports.filePath(QStringLiteral("asan")));
+        processEnvironment.insert(QStringLiteral("UBSAN_OPTIONS"),
+                                  QStringLiteral("log_path=") + reports.filePath(QStringLiteral("ubsan")));
+        panel.setStandardErrorFile(QProcess::nullDevice());
+    } else {
+        panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    processEnvironment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer.join(u':'));
+    panel.setProcessEnvironment(processEnvironment);
+    panel.start(QStringLiteral(VELOXA_GUI_PATH));
+}
+
+// The panel's resident memory in kB before the floods, between the two
+// torrents and after them.
+struct Resident {
+    qint64 before = -1;
+    qint64 betweenTorrents = -1;
+    qint64 after = -1;
+};
 
 } // namespace
 
@@ -119,7 +149,7 @@ private slots:
         // The unit's address is good; every other value is bad in its own way.
         QByteArray first = "[General]\n";
         first += "Left=1e999\nTop=nan\n";
-        first += "Frequency=" + QByteArray(100 * 1024, '7') + '\n';
+        first += "Frequency=" + QByteArray(qsizetype(100) * 1024, '7') + '\n';
         first += iniEscaped("System Clock") + "=inf\n";
         first += "Polarity=@Variant(garbage)\n";
         first += iniEscaped("Display Contrast") + "=1, 2\n";
@@ -183,10 +213,9 @@ private slots:
         const QString stall = heartbeatStall(unit, 3);
         QVERIFY2(stall.isEmpty(), qPrintable(stall));
 
-        ::kill(static_cast<pid_t>(panel.processId()), SIGTERM);
-        QVERIFY(panel.waitForFinished(10000));
-        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(panel.exitCode(), 0);
+        endsPolitely(panel);
+        if (QTest::currentTestFailed())
+            return;
         for (auto it = storedAfter.cbegin(); it != storedAfter.cend(); ++it)
             QCOMPARE(environment.stored(it.key()), it.value());
         QCOMPARE(environment.stored(QStringLiteral("IP Address")), unitAddress);
@@ -215,73 +244,99 @@ private slots:
         environment.seed({{"IP Address", unitAddress}, {"Frequency", "20.5"}});
         FakeUnit unit;
         QVERIFY(unit.bind(QHostAddress(unitAddress)));
-        QProcess panel;
-        // Under AddressSanitizer freed memory is held back (up to 256 MB) before
-        // reuse; a small hold keeps the resident size a measure of what the
-        // panel keeps. Without the sanitizers these variables are ignored.
-        QProcessEnvironment processEnvironment = environment.processEnvironment();
-        QStringList sanitizer = {QStringLiteral("quarantine_size_mb=1")};
-        if (!processEnvironment.value(QStringLiteral("ASAN_OPTIONS")).isEmpty())
-            sanitizer.prepend(processEnvironment.value(QStringLiteral("ASAN_OPTIONS")));
         QTemporaryDir reports;
         QVERIFY(reports.isValid());
-        if (commandLog) {
-            // Millions of log lines go nowhere; sanitizer reports go to files.
-            processEnvironment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("veloxa.link.debug=true"));
-            sanitizer.append(QStringLiteral("log_path=") + reports.filePath(QStringLiteral("asan")));
-            processEnvironment.insert(QStringLiteral("UBSAN_OPTIONS"),
-                                      QStringLiteral("log_path=") + reports.filePath(QStringLiteral("ubsan")));
-            panel.setStandardErrorFile(QProcess::nullDevice());
-        } else {
-            panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        }
-        processEnvironment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer.join(u':'));
-        panel.setProcessEnvironment(processEnvironment);
-        panel.start(QStringLiteral(VELOXA_GUI_PATH));
+        QProcess panel;
+        startWithSmallQuarantine(environment, commandLog, reports, panel);
         QTRY_VERIFY_WITH_TIMEOUT(heartbeatCount(unit) >= 2, 20000);
         const QNetworkDatagram first = unit.received.constFirst(); // a copy: the list grows
-        const qint64 rssBefore = residentKb(panel.processId());
-        QVERIFY(rssBefore > 0);
+        Resident resident;
+        resident.before = statusKiB(panel.processId(), "VmRSS");
+        QVERIFY(resident.before > 0);
 
         const QList<QHostAddress> sources = {QHostAddress(floodAddress), QHostAddress(QStringLiteral("127.0.0.1")),
                                              QHostAddress()};
         Flood flood(first.senderAddress(), static_cast<quint16>(first.senderPort()), sources);
         QVERIFY(flood.ready());
 
-        // Every size class, a few of each, then 20,000 mostly small ones with
-        // a largest one now and then.
-        flood.start({{0, 1, 17, 18, 1000, kLargestDatagram}, 60, 6, std::chrono::milliseconds(5)});
+        everySizeThenAMix(flood, unit);
+        if (QTest::currentTestFailed())
+            return;
+        torrentLetsTheTimerRun(flood, unit);
+        if (QTest::currentTestFailed())
+            return;
+
+        // A second torrent: what the panel keeps per arrival would show now,
+        // after the allocator has settled.
+        resident.betweenTorrents = statusKiB(panel.processId(), "VmRSS");
+        flood.start(torrent());
+        QTest::qWait(2000); // the length of the second torrent
+        flood.stop();
+
+        heartbeatGoesOnAfterTheFlood(unit);
+        if (QTest::currentTestFailed())
+            return;
+        resident.after = statusKiB(panel.processId(), "VmRSS");
+        memoryKept(resident, commandLog);
+        if (QTest::currentTestFailed())
+            return;
+
+        // Asked to end in the middle of a torrent, it ends, politely.
+        flood.start(torrent());
+        QTest::qWait(300);
+        endsPolitely(panel);
+        flood.stop();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(QDir(reports.path()).entryList(QDir::Files), QStringList());
+        storedItsSettings(environment, unitAddress);
+    }
+
+private:
+    // SIGTERM, and the panel ends politely.
+    static void endsPolitely(QProcess &panel)
+    {
+        ::kill(static_cast<pid_t>(panel.processId()), SIGTERM);
+        QVERIFY(panel.waitForFinished(10000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+    }
+
+    // Every size class, a few of each, then 20,000 mostly small ones with
+    // a largest one now and then: the heartbeat goes on meanwhile.
+    static void everySizeThenAMix(Flood &flood, const FakeUnit &unit)
+    {
+        flood.start(Flood::Plan::sized({0, 1, 17, 18, 1000, kLargestDatagram}, 60, 6, std::chrono::milliseconds(5)));
         QTRY_VERIFY_WITH_TIMEOUT(flood.done(), 20000);
         QCOMPARE(flood.sent(), 60);
         const int heartbeatsBefore = heartbeatCount(unit);
-        QList<int> mix = {0, 1, 17, 18, 1000, 0, 1, 17, 18, 0};
-        mix.append(kLargestDatagram);
-        flood.start({mix, 20000, 1000, std::chrono::milliseconds(80)});
+        const QList<int> mix = {0, 1, 17, 18, 1000, 0, 1, 17, 18, 0, kLargestDatagram};
+        flood.start(Flood::Plan::sized(mix, 20000, 1000, std::chrono::milliseconds(80)));
         QTRY_VERIFY_WITH_TIMEOUT(flood.done(), 60000);
         QCOMPARE(flood.sent(), 20000);
         QVERIFY2(
             heartbeatCount(unit) >= heartbeatsBefore + 1,
             qPrintable(QStringLiteral("%1 heartbeats during the flood").arg(heartbeatCount(unit) - heartbeatsBefore)));
+    }
 
-        // A flood that outruns the panel's reading for three heartbeats' time:
-        // the panel must still get to its timer between arrivals.
+    // A flood that outruns the panel's reading for three heartbeats' time:
+    // the panel must still get to its timer between arrivals.
+    static void torrentLetsTheTimerRun(Flood &flood, const FakeUnit &unit)
+    {
         const int heartbeatsBeforeTorrent = heartbeatCount(unit);
-        flood.start({{0, 1, 17}, -1, 10000, std::chrono::milliseconds(0)});
+        flood.start(torrent());
         QTest::qWait(3000); // the length of the torrent
         flood.stop();
         qInfo("%d datagrams in the three-second torrent", flood.sent());
         QVERIFY2(heartbeatCount(unit) >= heartbeatsBeforeTorrent + 2,
                  qPrintable(QStringLiteral("%1 heartbeats during the torrent")
                                 .arg(heartbeatCount(unit) - heartbeatsBeforeTorrent)));
+    }
 
-        // A second torrent: what the panel keeps per arrival would show now,
-        // after the allocator has settled.
-        const qint64 rssBetweenTorrents = residentKb(panel.processId());
-        flood.start({{0, 1, 17}, -1, 10000, std::chrono::milliseconds(0)});
-        QTest::qWait(2000); // the length of the second torrent
-        flood.stop();
-
-        // The flood is over; the heartbeat goes on.
+    // The flood is over; the heartbeat goes on, and the unit heard nothing
+    // but start-up, heartbeats and re-syncs.
+    static void heartbeatGoesOnAfterTheFlood(const FakeUnit &unit)
+    {
         const int heartbeatsAfterFlood = heartbeatCount(unit);
         QTRY_VERIFY_WITH_TIMEOUT(heartbeatCount(unit) >= heartbeatsAfterFlood + 2, 10000);
         const QString stall = heartbeatStall(unit, 7);
@@ -289,35 +344,32 @@ private slots:
         const QString heard = onlyStartResyncAndHeartbeats(unit.payloads(), bytes("63 50"), bytes("67 E0"));
         QVERIFY2(heard.isEmpty(), qPrintable(heard));
         QVERIFY(unit.payloads().count(bytes("63 50")) >= 2); // the arrivals brought the link back: re-sync
+    }
 
-        const qint64 rssAfter = residentKb(panel.processId());
-        qInfo("resident memory %lld kB before the floods, %lld kB between the torrents, %lld kB after",
-              static_cast<long long>(rssBefore), static_cast<long long>(rssBetweenTorrents),
-              static_cast<long long>(rssAfter));
-        // The log's whole reads of 64 kB datagrams and its lines leave the
-        // allocator holding a few MB more (more so under AddressSanitizer),
-        // once; memory that grows with the number of arrivals is kept by the panel.
-        const qint64 allowedKb = commandLog ? 8192 : 4096;
-        QVERIFY2(rssAfter - rssBefore <= allowedKb,
-                 qPrintable(QStringLiteral("grew by %1 kB over the floods").arg(rssAfter - rssBefore)));
-        QVERIFY2(
-            rssAfter - rssBetweenTorrents <= 1024,
-            qPrintable(QStringLiteral("grew by %1 kB over the second torrent").arg(rssAfter - rssBetweenTorrents)));
-
-        // Asked to end in the middle of a torrent, it ends, politely.
-        flood.start({{0, 1, 17}, -1, 10000, std::chrono::milliseconds(0)});
-        QTest::qWait(300);
-        ::kill(static_cast<pid_t>(panel.processId()), SIGTERM);
-        QVERIFY(panel.waitForFinished(10000));
-        flood.stop();
-        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(panel.exitCode(), 0);
-        QCOMPARE(QDir(reports.path()).entryList(QDir::Files), QStringList());
+    // What floodFromOtherSockets' panel stored as it ended.
+    static void storedItsSettings(const PanelEnvironment &environment, const QString &unitAddress)
+    {
         QCOMPARE(environment.stored("IP Address"), unitAddress);
         QCOMPARE(environment.stored("Frequency"), QStringLiteral("20.5"));
         QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("80"));
         QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("7"));
         QVERIFY(!environment.stored("Left").isEmpty());
+    }
+
+    static void memoryKept(const Resident &resident, bool commandLog)
+    {
+        qInfo("resident memory %lld kB before the floods, %lld kB between the torrents, %lld kB after",
+              static_cast<long long>(resident.before), static_cast<long long>(resident.betweenTorrents),
+              static_cast<long long>(resident.after));
+        // The log's whole reads of 64 kB datagrams and its lines leave the
+        // allocator holding a few MB more (more so under AddressSanitizer),
+        // once; memory that grows with the number of arrivals is kept by the panel.
+        const qint64 allowedKb = commandLog ? 8192 : 4096;
+        QVERIFY2(resident.after - resident.before <= allowedKb,
+                 qPrintable(QStringLiteral("grew by %1 kB over the floods").arg(resident.after - resident.before)));
+        QVERIFY2(resident.after - resident.betweenTorrents <= 1024,
+                 qPrintable(QStringLiteral("grew by %1 kB over the second torrent")
+                                .arg(resident.after - resident.betweenTorrents)));
     }
 };
 

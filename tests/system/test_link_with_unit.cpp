@@ -8,6 +8,7 @@
 #include "gui/window/link_view.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
+#include "support/unit_sim.h"
 
 using namespace veloxa;
 
@@ -21,46 +22,59 @@ using UnitPanel = test::Panel<link::UdpChannel, settings::MemoryStore, link::Ste
 class TestLinkWithUnit : public QObject {
     Q_OBJECT
 
+private:
+    static bool addressBoxWhite(const window::FormMain &form)
+    {
+        return window::backgroundOf(form.controls().txtIP) == window::kWhite;
+    }
+
+    // Start-up's contrast and gain are answered: the re-sync sends them again.
+    static void answeredThenResynced(const window::FormMain &form, const QStringList &log)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(addressBoxWhite(form), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("contrast 80")), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("gain 7 (byte 0xe0)")), 2, 5000);
+    }
+
+    // A heartbeat a second; the unit falls silent after three seconds and
+    // the box is tinted two to three seconds later. The heartbeats the unit
+    // had logged when it fell silent go to `heartbeatsWhenSilent`.
+    static void silentThenTinted(const window::FormMain &form, const QStringList &log, qsizetype &heartbeatsWhenSilent)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("answers stopped after 3000 ms")), 8000);
+        heartbeatsWhenSilent = log.count(QStringLiteral("heartbeat"));
+        QVERIFY(heartbeatsWhenSilent >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!addressBoxWhite(form), 5000);
+        QCOMPARE(window::backgroundOf(form.controls().txtIP), window::kLinkLostTint);
+    }
+
 private slots:
     void heardThenSilent()
     {
         const QString unitAddress = QStringLiteral("127.0.0.31");
-        QProcess unit;
-        QStringList log;
-        connect(&unit, &QProcess::readyReadStandardOutput, &unit, [&] {
-            while (unit.canReadLine())
-                log << QString::fromUtf8(unit.readLine()).trimmed();
-        });
-        unit.start(QStringLiteral(VELOXA_SIM_PATH), {"--bind", unitAddress, "--port", "37829", "--silent-after", "3"});
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("listening on 127.0.0.31:37829")), 10000);
+        test::UnitSim unit;
+        QVERIFY(unit.start(QStringLiteral(VELOXA_SIM_PATH), unitAddress, 37829, {"--silent-after", "3"}));
+        const QStringList &log = unit.lines();
 
         UnitPanel panel;
         panel.store.values.insert(settings::names::IpAddress, unitAddress);
         window::FormMain &form = *panel.form;
         panel.lifecycle->startUp();
 
-        const auto white = [&] { return window::backgroundOf(form.controls().txtIP) == window::kWhite; };
-        const auto count = [&](const QString &line) { return log.count(line); };
-
-        // Start-up's contrast and gain are answered: the re-sync sends them again.
-        QTRY_VERIFY_WITH_TIMEOUT(white(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("contrast 80")), 2, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("gain 7 (byte 0xe0)")), 2, 5000);
-
-        // A heartbeat a second; the unit falls silent after three seconds and
-        // the box is tinted two to three seconds later.
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("answers stopped after 3000 ms")), 8000);
-        const qsizetype heartbeatsWhenSilent = count(QStringLiteral("heartbeat"));
-        QVERIFY(heartbeatsWhenSilent >= 2);
-        QTRY_VERIFY_WITH_TIMEOUT(!white(), 5000);
-        QCOMPARE(window::backgroundOf(form.controls().txtIP), window::kLinkLostTint);
+        answeredThenResynced(form, log);
+        if (QTest::currentTestFailed())
+            return;
+        qsizetype heartbeatsWhenSilent = 0;
+        silentThenTinted(form, log, heartbeatsWhenSilent);
+        if (QTest::currentTestFailed())
+            return;
         // The panel goes on sending, and nothing but the heartbeat.
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("heartbeat")) >= heartbeatsWhenSilent + 2, 5000);
-        QCOMPARE(count(QStringLiteral("contrast 80")), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("heartbeat")) >= heartbeatsWhenSilent + 2, 5000);
+        QCOMPARE(log.count(QStringLiteral("contrast 80")), 2);
 
         form.close();
-        unit.terminate();
-        QVERIFY(unit.waitForFinished(5000));
+        unit.process().terminate();
+        QVERIFY(unit.process().waitForFinished(5000));
     }
 
     void editingTheAddressDoesNotRedirect()

@@ -11,62 +11,12 @@
 namespace veloxa::ctl {
 namespace {
 
-constexpr int kConnectMs = 2000;
-constexpr int kAnswerMs = 10000;
-
 QString compact(const QJsonValue &value)
 {
     if (value.isString())
         return QLatin1Char('"') + value.toString() + QLatin1Char('"');
     return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
 }
-
-class Connection {
-public:
-    bool open(const QString &name)
-    {
-        m_socket.connectToServer(name);
-        return m_socket.waitForConnected(kConnectMs);
-    }
-
-    // The next line from the panel; nothing when it went away or said
-    // nothing for `waitMs` (-1: no limit).
-    std::optional<QJsonObject> nextMessage(int waitMs)
-    {
-        while (!m_buffer.contains('\n')) {
-            if (m_socket.state() != QLocalSocket::ConnectedState && m_socket.bytesAvailable() == 0)
-                return std::nullopt;
-            if (!m_socket.waitForReadyRead(waitMs) && m_socket.bytesAvailable() == 0)
-                return std::nullopt;
-            m_buffer += m_socket.readAll();
-        }
-        const qsizetype end = m_buffer.indexOf('\n');
-        const QByteArray line = m_buffer.left(end);
-        m_buffer.remove(0, end + 1);
-        return QJsonDocument::fromJson(line).object();
-    }
-
-    // The answer to one request: its "result", or the failure in words.
-    std::variant<QJsonValue, QString> call(const QString &method, const QJsonObject &params)
-    {
-        const int id = m_nextId++;
-        m_socket.write(remote::requestLine(id, method, params));
-        m_socket.flush();
-        while (const auto message = nextMessage(kAnswerMs)) {
-            if (message->value(QLatin1String("id")) != QJsonValue(id))
-                continue; // an event, for a subscriber
-            if (message->contains(QLatin1String("error")))
-                return message->value(QLatin1String("error")).toObject().value(QLatin1String("message")).toString();
-            return message->value(QLatin1String("result"));
-        }
-        return QStringLiteral("the panel did not answer");
-    }
-
-private:
-    QLocalSocket m_socket;
-    QByteArray m_buffer;
-    int m_nextId = 1;
-};
 
 QString described(const PanelStep &step)
 {
@@ -78,7 +28,7 @@ QString described(const PanelStep &step)
     return text;
 }
 
-int runSteps(Connection &panel, const PanelPlan &plan, const PanelOptions &options)
+int runSteps(PanelConnection &panel, const PanelPlan &plan, const PanelOptions &options)
 {
     for (const PanelStep &step : plan.steps) {
         if (step.unlessHeartbeatIs) {
@@ -110,7 +60,7 @@ int runSteps(Connection &panel, const PanelPlan &plan, const PanelOptions &optio
     return 0;
 }
 
-int watch(Connection &panel, const PanelOptions &options)
+int watch(PanelConnection &panel, const PanelOptions &options)
 {
     const auto answer = panel.call(QStringLiteral("subscribe"), {});
     if (const auto *failure = std::get_if<QString>(&answer)) {
@@ -128,6 +78,62 @@ int watch(Connection &panel, const PanelOptions &options)
 }
 
 } // namespace
+
+bool PanelConnection::open(const QString &name, int waitMs)
+{
+    m_socket.abort(); // a try before that failed leaves nothing behind
+    m_buffer.clear();
+    m_socket.connectToServer(name);
+    return m_socket.waitForConnected(waitMs);
+}
+
+void PanelConnection::write(const QByteArray &bytes)
+{
+    m_socket.write(bytes);
+    m_socket.flush();
+}
+
+int PanelConnection::send(const QString &method, const QJsonObject &params)
+{
+    const int id = m_nextId++;
+    write(remote::requestLine(id, method, params));
+    return id;
+}
+
+std::optional<QJsonObject> PanelConnection::nextMessage(int waitMs)
+{
+    m_buffer += m_socket.readAll(); // what an event loop or an earlier wait has taken in
+    while (!m_buffer.contains('\n')) {
+        if (m_socket.state() != QLocalSocket::ConnectedState && m_socket.bytesAvailable() == 0)
+            return std::nullopt;
+        if (!m_socket.waitForReadyRead(waitMs) && m_socket.bytesAvailable() == 0)
+            return std::nullopt;
+        m_buffer += m_socket.readAll();
+    }
+    const qsizetype end = m_buffer.indexOf('\n');
+    const QByteArray line = m_buffer.left(end);
+    m_buffer.remove(0, end + 1);
+    return QJsonDocument::fromJson(line).object();
+}
+
+std::optional<QJsonObject> PanelConnection::answer(int id, int waitMs)
+{
+    while (const auto message = nextMessage(waitMs)) {
+        if (message->value(QLatin1String("id")) == QJsonValue(id))
+            return message;
+    }
+    return std::nullopt;
+}
+
+std::variant<QJsonValue, QString> PanelConnection::call(const QString &method, const QJsonObject &params)
+{
+    const auto message = answer(send(method, params));
+    if (!message)
+        return QStringLiteral("the panel did not answer");
+    if (message->contains(QLatin1String("error")))
+        return message->value(QLatin1String("error")).toObject().value(QLatin1String("message")).toString();
+    return message->value(QLatin1String("result"));
+}
 
 QString eventLine(const QJsonObject &event)
 {
@@ -151,7 +157,7 @@ QString eventLine(const QJsonObject &event)
 
 int runOnPanel(const PanelPlan &plan, const PanelOptions &options)
 {
-    Connection panel;
+    PanelConnection panel;
     if (!panel.open(options.endpoint)) {
         err(QStringLiteral("no panel endpoint at %1; start the panel with: veloxa2-gui --control")
                 .arg(options.endpoint));

@@ -3,12 +3,10 @@
 // minimal Qt program the start-up and idle benchmarks compare against
 // (floor_app) builds exactly as many.
 
-#include <QWidget>
+#include <QString>
+#include <QStringList>
 
-#include <string>
-#include <vector>
-
-namespace veloxa::bench {
+namespace veloxa::test {
 
 struct WidgetCounts {
     int frames = 0; // QGroupBox
@@ -19,17 +17,13 @@ struct WidgetCounts {
     int sliders = 0; // QSlider
     int others = 0; // any other widget below the window
 
-    int total() const { return frames + boxes + labels + buttons + radios + sliders + others; }
     // floor_app's arguments for the same numbers.
-    std::vector<std::string> floorArguments() const;
-    std::string text() const;
+    QStringList floorArguments() const;
+    QString text() const;
 };
 
-WidgetCounts countWidgets(const QWidget &window);
-
-// The counts of the panel's real window: builds a FormMain (with a recording
-// channel and a store in memory) in this process, counts, and destroys it.
-// Needs a QApplication.
+// The counts of the panel's real window (the harness's, built in this
+// process and destroyed again). Needs a QApplication.
 WidgetCounts countPanelWidgets();
 
-} // namespace veloxa::bench
+} // namespace veloxa::test
