@@ -3,16 +3,14 @@
 // subcommands and options are those of veloxa2-ctl --help.
 
 #include "support/help_listing.h"
+#include "support/panel_process.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
 using namespace veloxa;
 
 namespace {
-
-constexpr int kRunTimeoutMs = 30000;
 
 // The candidates the completion registered for veloxa2-ctl offers when the
 // words are on the line and the cursor ends the last one.
@@ -25,16 +23,14 @@ QStringList completed(const QStringList &words)
                        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
                        "\"$function\" veloxa2-ctl \"${COMP_WORDS[COMP_CWORD]}\" \"${COMP_WORDS[COMP_CWORD - 1]}\"\n"
                        "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
-    QProcess bash;
-    bash.start(QStringLiteral("bash"),
-               QStringList{QStringLiteral("--norc"), QStringLiteral("--noprofile"), QStringLiteral("-c"), script,
-                           QStringLiteral("bash"), QStringLiteral(VELOXA_COMPLETION_PATH),
-                           QStringLiteral("veloxa2-ctl")}
-                   + words);
-    if (!bash.waitForFinished(kRunTimeoutMs) || bash.exitCode() != 0)
-        return {QStringLiteral("<bash failed: %1>").arg(QString::fromUtf8(bash.readAllStandardError()))};
-    QStringList candidates =
-        QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const test::ProgramRun bash = test::runProgram(
+        QStringLiteral("bash"),
+        QStringList{QStringLiteral("--norc"), QStringLiteral("--noprofile"), QStringLiteral("-c"), script,
+                    QStringLiteral("bash"), QStringLiteral(VELOXA_COMPLETION_PATH), QStringLiteral("veloxa2-ctl")}
+            + words);
+    if (bash.exitCode != 0)
+        return {QStringLiteral("<bash failed: %1>").arg(bash.describe())};
+    QStringList candidates = bash.outLines();
     candidates.sort();
     return candidates;
 }
@@ -44,15 +40,6 @@ QStringList sorted(QStringList list)
     list.removeDuplicates();
     list.sort();
     return list;
-}
-
-test::Listed ctlHelp()
-{
-    QProcess ctl;
-    ctl.start(QStringLiteral(VELOXA_CTL_PATH), {QStringLiteral("--help")});
-    if (!ctl.waitForFinished(kRunTimeoutMs))
-        return {};
-    return test::listedInHelp(QString::fromUtf8(ctl.readAllStandardOutput()));
 }
 
 } // namespace
@@ -114,7 +101,8 @@ private slots:
     // What the completion knows is what the tool's help lists.
     void listsAreThoseOfTheHelp()
     {
-        const test::Listed help = ctlHelp();
+        const test::Listed help =
+            test::listedInHelp(test::runProgram(QStringLiteral(VELOXA_CTL_PATH), {QStringLiteral("--help")}).out);
         QVERIFY(!help.commands.isEmpty());
         QStringList commands;
         QStringList subcommands;

@@ -2,18 +2,20 @@
 // everything the desktop needs beside them land where the desktop looks, and
 // each passes the checker made for it (where that checker is installed).
 
+#include "support/panel_process.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace veloxa;
+
 namespace {
 
 constexpr int kInstallTimeoutMs = 120000;
-constexpr int kToolTimeoutMs = 30000;
 
 } // namespace
 
@@ -26,13 +28,11 @@ private slots:
         QVERIFY(m_scratch.isValid());
         m_prefix = m_scratch.filePath(QStringLiteral("usr"));
         // This program lives in <build>/tests.
-        const QString buildDir = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).canonicalPath();
-        QProcess install;
-        install.setProcessChannelMode(QProcess::MergedChannels);
-        install.start(QStringLiteral(VELOXA_CMAKE_COMMAND),
-                      {QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), m_prefix});
-        QVERIFY(install.waitForFinished(kInstallTimeoutMs));
-        QVERIFY2(install.exitCode() == 0, install.readAll().constData());
+        const QString buildDir = QStringLiteral(VELOXA_BUILD_DIR);
+        const test::ProgramRun install = test::runProgram(
+            QStringLiteral(VELOXA_CMAKE_COMMAND),
+            {QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), m_prefix}, {}, {}, kInstallTimeoutMs);
+        QVERIFY2(install.exitCode == 0, qPrintable(install.describe()));
     }
 
     void installed_data()
@@ -86,16 +86,11 @@ private slots:
             QSKIP(qPrintable(checker + QStringLiteral(" is not installed")));
         for (QString &argument : arguments)
             argument.replace(QLatin1String("%1"), m_prefix);
-        QProcess check;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("MANPAGER"), QStringLiteral("cat"));
         environment.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
-        check.setProcessEnvironment(environment);
-        check.start(program, arguments);
-        QVERIFY(check.waitForFinished(kToolTimeoutMs));
-        const QString out = QString::fromUtf8(check.readAllStandardOutput());
-        const QString err = QString::fromUtf8(check.readAllStandardError());
-        QVERIFY2(check.exitCode() == 0 && err.isEmpty(), qPrintable(out + err));
+        const test::ProgramRun check = test::runProgram(program, arguments, environment);
+        QVERIFY2(check.exitCode == 0 && check.err.isEmpty(), qPrintable(check.describe()));
     }
 
 private:

@@ -3,9 +3,9 @@
 // warning from groff.
 
 #include "support/help_listing.h"
+#include "support/panel_process.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -13,8 +13,6 @@
 using namespace veloxa;
 
 namespace {
-
-constexpr int kRunTimeoutMs = 30000;
 
 QString manPagePath(const QString &program)
 {
@@ -79,11 +77,9 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, commands);
 
-        QProcess process;
-        process.start(path, {QStringLiteral("--help")});
-        QVERIFY(process.waitForFinished(kRunTimeoutMs));
-        QCOMPARE(process.exitCode(), 0);
-        const test::Listed help = test::listedInHelp(QString::fromUtf8(process.readAllStandardOutput()));
+        const test::ProgramRun run = test::runProgram(path, {QStringLiteral("--help")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.describe()));
+        const test::Listed help = test::listedInHelp(run.out);
 
         QFile page(manPagePath(program));
         QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
@@ -101,13 +97,7 @@ private slots:
         agree(man.options, help.options, "options on the page, not in --help: ");
     }
 
-    void pageRendersCleanly_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::newRow("veloxa2-gui") << QStringLiteral("veloxa2-gui");
-        QTest::newRow("veloxa2-ctl") << QStringLiteral("veloxa2-ctl");
-        QTest::newRow("veloxa2-unit-sim") << QStringLiteral("veloxa2-unit-sim");
-    }
+    void pageRendersCleanly_data() { helpAndPageAgree_data(); }
 
     void pageRendersCleanly()
     {
@@ -115,14 +105,13 @@ private slots:
         const QString groff = QStandardPaths::findExecutable(QStringLiteral("groff"));
         if (groff.isEmpty())
             QSKIP("groff is not installed");
-        QProcess process;
-        process.start(groff,
-                      {QStringLiteral("-man"), QStringLiteral("-Tutf8"), QStringLiteral("-ww"),
-                       QStringLiteral("-P-cbou"), QStringLiteral("-rLL=80n"), manPagePath(program)});
-        QVERIFY(process.waitForFinished(kRunTimeoutMs));
-        QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
-        const QString text = QString::fromUtf8(process.readAllStandardOutput());
+        const test::ProgramRun run =
+            test::runProgram(groff,
+                             {QStringLiteral("-man"), QStringLiteral("-Tutf8"), QStringLiteral("-ww"),
+                              QStringLiteral("-P-cbou"), QStringLiteral("-rLL=80n"), manPagePath(program)});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QString());
+        const QString &text = run.out;
         QVERIFY2(text.contains(QStringLiteral("NAME")) && text.contains(program + QStringLiteral(" - ")),
                  qPrintable(text.left(400)));
         QVERIFY2(text.contains(QStringLiteral("EXAMPLES")), qPrintable(program));

@@ -2,11 +2,12 @@
 // installs and where, the fields of its control file, the menu entry and icon,
 // and that a program from it runs. Skipped where cpack or dpkg-deb is missing.
 
+#include "support/panel_process.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,37 +17,10 @@ namespace {
 
 #include "gui/window/resources/veloxa2.xpm"
 
+using veloxa::test::ProgramRun;
+using veloxa::test::runProgram;
+
 constexpr int kPackTimeoutMs = 180000;
-constexpr int kToolTimeoutMs = 30000;
-
-struct Result {
-    bool ran = false;
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QString describe() const { return QStringLiteral("exit %1\n%2\n%3").arg(exitCode).arg(out, err); }
-};
-
-Result runTool(const QString &program, const QStringList &arguments, const QString &workingDirectory = {},
-               int timeoutMs = kToolTimeoutMs)
-{
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
-    process.start(program, arguments);
-    Result result;
-    if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return result;
-    }
-    result.ran = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
 // The keys of one group of a desktop file ("Desktop Entry", "Desktop Action control").
 QMap<QString, QString> desktopGroup(const QString &path, const QString &group)
 {
@@ -79,7 +53,7 @@ private slots:
             QSKIP("cpack or dpkg-deb is not installed");
 
         // This program lives in <build>/tests.
-        const QString buildDir = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).canonicalPath();
+        const QString buildDir = QStringLiteral(VELOXA_BUILD_DIR);
         const QString config = buildDir + QStringLiteral("/CPackConfig.cmake");
         QVERIFY2(QFileInfo::exists(config), qPrintable(config));
         QVERIFY(m_scratch.isValid());
@@ -88,20 +62,20 @@ private slots:
         // every installed program). CPack would first build the whole tree when
         // the tree uses Makefiles ("preinstall"); naming the Ninja generator,
         // which has no such step, leaves that out whatever the tree uses.
-        const Result pack = runTool(m_cpack,
-                                    {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"), config,
-                                     QStringLiteral("-B"), m_scratch.filePath(QStringLiteral("out")),
-                                     QStringLiteral("-D"), QStringLiteral("CPACK_CMAKE_GENERATOR=Ninja")},
-                                    buildDir, kPackTimeoutMs);
-        QVERIFY2(pack.ran && pack.exitCode == 0, qPrintable(pack.describe()));
+        const ProgramRun pack = runProgram(m_cpack,
+                                           {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                                            config, QStringLiteral("-B"), m_scratch.filePath(QStringLiteral("out")),
+                                            QStringLiteral("-D"), QStringLiteral("CPACK_CMAKE_GENERATOR=Ninja")},
+                                           {}, buildDir, kPackTimeoutMs);
+        QVERIFY2(pack.exitCode == 0, qPrintable(pack.describe()));
 
         const QStringList packages =
             QDir(m_scratch.filePath(QStringLiteral("out"))).entryList({QStringLiteral("*.deb")}, QDir::Files);
         QCOMPARE(packages.size(), 1);
         m_package = m_scratch.filePath(QStringLiteral("out/") + packages.constFirst());
         m_root = m_scratch.filePath(QStringLiteral("root"));
-        const Result extract = runTool(m_dpkgDeb, {QStringLiteral("-x"), m_package, m_root});
-        QVERIFY2(extract.ran && extract.exitCode == 0, qPrintable(extract.describe()));
+        const ProgramRun extract = runProgram(m_dpkgDeb, {QStringLiteral("-x"), m_package, m_root});
+        QVERIFY2(extract.exitCode == 0, qPrintable(extract.describe()));
     }
 
     void installedFiles_data()
@@ -152,8 +126,8 @@ private slots:
     {
         QFETCH(QString, field);
         QFETCH(QString, holds);
-        const Result value = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, field});
-        QVERIFY2(value.ran && value.exitCode == 0, qPrintable(value.describe()));
+        const ProgramRun value = runProgram(m_dpkgDeb, {QStringLiteral("-f"), m_package, field});
+        QVERIFY2(value.exitCode == 0, qPrintable(value.describe()));
         QVERIFY2(value.out.contains(holds), qPrintable(field + QStringLiteral(": ") + value.out));
     }
 
@@ -180,9 +154,8 @@ private slots:
         const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
         if (validator.isEmpty())
             QSKIP("desktop-file-validate is not installed; the keys above were checked");
-        const Result validation = runTool(validator, {path});
-        QVERIFY2(validation.ran && validation.exitCode == 0 && validation.out.isEmpty(),
-                 qPrintable(validation.describe()));
+        const ProgramRun validation = runProgram(validator, {path});
+        QVERIFY2(validation.exitCode == 0 && validation.out.isEmpty(), qPrintable(validation.describe()));
     }
 
     // The software centres' entry: named by its id, which names the menu entry
@@ -211,7 +184,7 @@ private slots:
         QCOMPARE(found.value(QStringLiteral("launchable")), id + QStringLiteral(".desktop"));
         QVERIFY(
             QFileInfo::exists(m_root + QStringLiteral("/usr/share/applications/") + id + QStringLiteral(".desktop")));
-        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        const ProgramRun version = runProgram(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
         QCOMPARE(found.value(QStringLiteral("release")), version.out.trimmed()); // the first release is the newest
         QVERIFY(found.value(QStringLiteral("image")).endsWith(QStringLiteral(".png")));
         QVERIFY(found.contains(QStringLiteral("content_rating")));
@@ -219,12 +192,13 @@ private slots:
         const QString appstream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
         if (appstream.isEmpty())
             QSKIP("appstreamcli is not installed; the fields above were checked");
-        const Result alone = runTool(
+        const ProgramRun alone = runProgram(
             appstream,
             {QStringLiteral("validate"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"), file.fileName()});
-        QVERIFY2(alone.ran && alone.exitCode == 0, qPrintable(alone.describe()));
-        const Result tree = runTool(appstream, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_root});
-        QVERIFY2(tree.ran && tree.exitCode == 0, qPrintable(tree.describe()));
+        QVERIFY2(alone.exitCode == 0, qPrintable(alone.describe()));
+        const ProgramRun tree =
+            runProgram(appstream, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_root});
+        QVERIFY2(tree.exitCode == 0, qPrintable(tree.describe()));
     }
 
     // The newest entry of the changelog is this version; the copyright file is
@@ -232,9 +206,9 @@ private slots:
     void changelogAndCopyright()
     {
         const QString doc = m_root + QStringLiteral("/usr/share/doc/veloxa2-gui/");
-        const Result changelog = runTool(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + "changelog.gz"});
-        QVERIFY2(changelog.ran && changelog.exitCode == 0, qPrintable(changelog.describe()));
-        const Result version = runTool(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
+        const ProgramRun changelog = runProgram(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + "changelog.gz"});
+        QVERIFY2(changelog.exitCode == 0, qPrintable(changelog.describe()));
+        const ProgramRun version = runProgram(m_dpkgDeb, {QStringLiteral("-f"), m_package, QStringLiteral("Version")});
         QVERIFY2(changelog.out.startsWith(QStringLiteral("veloxa2-gui (%1) ").arg(version.out.trimmed())),
                  qPrintable(changelog.out.section(QLatin1Char('\n'), 0, 0)));
         QFile copyright(doc + QStringLiteral("copyright"));
@@ -249,12 +223,12 @@ private slots:
         const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
         if (lintian.isEmpty())
             QSKIP("lintian is not installed (scripts/deps installs it): the package was not checked by it");
-        const Result check =
-            runTool(lintian,
-                    {QStringLiteral("--allow-root"), QStringLiteral("--pedantic"), QStringLiteral("--display-info"),
-                     QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_package},
-                    {}, kPackTimeoutMs);
-        QVERIFY2(check.ran, "lintian did not finish");
+        const ProgramRun check =
+            runProgram(lintian,
+                       {QStringLiteral("--allow-root"), QStringLiteral("--pedantic"), QStringLiteral("--display-info"),
+                        QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_package},
+                       {}, {}, kPackTimeoutMs);
+        QVERIFY2(check.finished, "lintian did not finish");
         const QStringList lines = check.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString &line : lines) {
             QVERIFY2(!line.startsWith(QLatin1String("E:")) && !line.startsWith(QLatin1String("W:")), qPrintable(line));
@@ -276,10 +250,10 @@ private slots:
 
     void packagedToolRuns()
     {
-        const Result run = runTool(m_root + QStringLiteral("/usr/bin/veloxa2-ctl"),
-                                   {QStringLiteral("--dry-run"), QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-                                    QStringLiteral("gain"), QStringLiteral("7")});
-        QVERIFY2(run.ran && run.exitCode == 0, qPrintable(run.describe()));
+        const ProgramRun run = runProgram(m_root + QStringLiteral("/usr/bin/veloxa2-ctl"),
+                                          {QStringLiteral("--dry-run"), QStringLiteral("--host"),
+                                           QStringLiteral("127.0.0.1"), QStringLiteral("gain"), QStringLiteral("7")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.describe()));
         QCOMPARE(run.out, QStringLiteral("67 E0 | gain 7 (byte 0xe0)\n"));
     }
 

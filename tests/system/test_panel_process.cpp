@@ -20,6 +20,31 @@ using namespace veloxa::test;
 class TestPanelProcess : public QObject {
     Q_OBJECT
 
+private:
+    // The unit answers: contrast and gain again.
+    static void answeredThenResynced(FakeUnit &unit)
+    {
+        unit.answer();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            unit.payloads().contains(bytes("67 E0")) && unit.payloads().lastIndexOf(bytes("67 E0")) > 1, 10000);
+        const QList<QByteArray> all = unit.payloads();
+        const qsizetype resync = all.lastIndexOf(bytes("63 50"));
+        QVERIFY(resync > 1);
+        QCOMPARE(hex(all.at(resync + 1)), QStringLiteral("67 E0"));
+    }
+
+    // The stored values, given as name, value, name, value...; "*": any but none.
+    static void storedAre(const PanelEnvironment &environment, const QStringList &namesAndValues)
+    {
+        QCOMPARE(namesAndValues.size() % 2, 0);
+        for (qsizetype i = 0; i < namesAndValues.size(); i += 2) {
+            const QString stored = environment.stored(namesAndValues.at(i));
+            const QString &expected = namesAndValues.at(i + 1);
+            QVERIFY2(expected == QLatin1String("*") ? !stored.isEmpty() : stored == expected,
+                     qPrintable(namesAndValues.at(i) + QStringLiteral(": ") + stored));
+        }
+    }
+
 private slots:
     // The panel's own options are read once Qt has taken its own; help,
     // version and a wrong option end it before any window, lock, store
@@ -59,26 +84,19 @@ private slots:
         FakeUnit unit;
         QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.27"))));
 
-        QProcess panel;
         QProcessEnvironment variables = environment.processEnvironment();
         variables.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
         variables.remove(QStringLiteral("DISPLAY"));
-        panel.setProcessEnvironment(variables);
-        panel.start(QStringLiteral(VELOXA_GUI_PATH), arguments);
-        QVERIFY(panel.waitForFinished(15000));
-        const QString stdoutText = QString::fromLocal8Bit(panel.readAllStandardOutput());
-        const QString stderrText = QString::fromLocal8Bit(panel.readAllStandardError());
+        const ProgramRun run = runProgram(QStringLiteral(VELOXA_GUI_PATH), arguments, variables, {}, 15000);
 
-        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(panel.exitCode(), exitCode);
-        QVERIFY2(stdoutText.contains(out), qPrintable(stdoutText));
+        QCOMPARE(run.exitCode, exitCode); // -1 had it crashed or hung
+        QVERIFY2(run.out.contains(out), qPrintable(run.out));
         if (err.isEmpty()) {
-            QCOMPARE(stderrText, QString());
+            QCOMPARE(run.err, QString());
         } else {
-            QCOMPARE(stdoutText, QString());
-            QCOMPARE(stderrText.count(QLatin1Char('\n')), 1);
-            QVERIFY2(stderrText.startsWith(QLatin1String("veloxa2-gui: ")) && stderrText.contains(err),
-                     qPrintable(stderrText));
+            QCOMPARE(run.out, QString());
+            QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+            QVERIFY2(run.err.startsWith(QLatin1String("veloxa2-gui: ")) && run.err.contains(err), qPrintable(run.err));
         }
         QVERIFY(!unit.socket.hasPendingDatagrams());
         QCOMPARE(environment.storeBytes(), storeBefore);
@@ -113,14 +131,9 @@ private slots:
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(panel.exitCode(), 0);
 
-        QVERIFY(!environment.stored("Left").isEmpty());
-        QVERIFY(!environment.stored("Top").isEmpty());
-        QCOMPARE(environment.stored("IP Address"), unitAddress);
-        QCOMPARE(environment.stored("Frequency"), QStringLiteral("20.5"));
-        QCOMPARE(environment.stored("System Clock"), QStringLiteral("1000"));
-        QCOMPARE(environment.stored("Polarity"), QStringLiteral("False"));
-        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("80"));
-        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("7"));
+        storedAre(environment,
+                  {"Left", "*", "Top", "*", "IP Address", unitAddress, "Frequency", "20.5", "System Clock", "1000",
+                   "Polarity", "False", "Display Contrast", "80", "Gain (CP current)", "7"});
     }
 
     void secondCopyLeavesNoTrace()
@@ -139,11 +152,10 @@ private slots:
         const QByteArray storeBefore = environment.storeBytes();
         const QDateTime modifiedBefore = QFileInfo(environment.storePath()).lastModified();
 
-        QProcess second;
-        environment.start(second, QStringLiteral(VELOXA_GUI_PATH));
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
+        // A second copy started beside it ends of its own accord.
+        const ProgramRun second =
+            runProgram(QStringLiteral(VELOXA_GUI_PATH), {}, environment.processEnvironment(), {}, 10000);
+        QVERIFY2(second.exitCode == 0, qPrintable(second.describe()));
         QVERIFY(first.state() == QProcess::Running);
 
         // Whatever the unit hears comes from the first copy alone.
@@ -196,26 +208,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 4, 15000);
         QCOMPARE(hexList(unit.payloads().mid(0, 4)), QStringLiteral("63 50 | 67 E0 | 7F | 7F"));
 
-        // The unit answers: contrast and gain again.
-        unit.answer();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            unit.payloads().contains(bytes("67 E0")) && unit.payloads().lastIndexOf(bytes("67 E0")) > 1, 10000);
-        const QList<QByteArray> all = unit.payloads();
-        const qsizetype resync = all.lastIndexOf(bytes("63 50"));
-        QVERIFY(resync > 1);
-        QCOMPARE(hex(all.at(resync + 1)), QStringLiteral("67 E0"));
+        answeredThenResynced(unit);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY2(heartbeatStall(unit).isEmpty(), qPrintable(heartbeatStall(unit)));
 
         stopPolitely(panel);
         QCOMPARE(panel.exitCode(), 0);
-        QCOMPARE(environment.stored("IP Address"), QStringLiteral("192.168.1.133"));
-        QCOMPARE(environment.stored("Frequency"), QStringLiteral("12.34"));
-        QCOMPARE(environment.stored("System Clock"), QStringLiteral("1000"));
-        QCOMPARE(environment.stored("Polarity"), QStringLiteral("True"));
-        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("80"));
-        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("7"));
-        QVERIFY(!environment.stored("Left").isEmpty());
-        QVERIFY(!environment.stored("Top").isEmpty());
+        storedAre(environment,
+                  {"IP Address", "192.168.1.133", "Frequency", "12.34", "System Clock", "1000", "Polarity", "True",
+                   "Display Contrast", "80", "Gain (CP current)", "7", "Left", "*", "Top", "*"});
     }
 
     void seededStoreSendsOnlyContrastAndGain()
@@ -240,15 +242,11 @@ private slots:
         for (const QByteArray &later : all.mid(2))
             QCOMPARE(hex(later), QStringLiteral("7F"));
 
-        QCOMPARE(environment.stored("Ramp Rate"), QStringLiteral("65535"));
-        QCOMPARE(environment.stored("Ramp Step"), QStringLiteral("1000"));
-        QCOMPARE(environment.stored("Ramp Stop Freq"), QStringLiteral("-30"));
-        QCOMPARE(environment.stored("Display Contrast"), QStringLiteral("42"));
-        QCOMPARE(environment.stored("Gain (CP current)"), QStringLiteral("2"));
+        storedAre(environment,
+                  {"Ramp Rate", "65535", "Ramp Step", "1000", "Ramp Stop Freq", "-30", "Display Contrast", "42",
+                   "Gain (CP current)", "2"});
         stopPolitely(panel);
-        QCOMPARE(environment.stored("Frequency"), QStringLiteral("20"));
-        QCOMPARE(environment.stored("System Clock"), QStringLiteral("500"));
-        QCOMPARE(environment.stored("Polarity"), QStringLiteral("False"));
+        storedAre(environment, {"Frequency", "20", "System Clock", "500", "Polarity", "False"});
     }
 };
 

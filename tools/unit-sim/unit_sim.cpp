@@ -20,6 +20,19 @@ QString endpoint(const QHostAddress &address, quint16 port)
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
+Heard hear(UnitState &state, const QByteArray &bytes, const QHostAddress &sender, quint16 senderPort)
+{
+    const link::DecodeResult result = link::decode(bytes);
+    if (result.command) {
+        state.apply(*result.command);
+        return {link::describe(*result.command), QByteArrayLiteral("ok") + bytes.left(1)};
+    }
+    state.noteMalformed();
+    return {QStringLiteral("malformed from %1: %2 [%3]")
+                .arg(endpoint(sender, senderPort), result.error, link::hexBytes(bytes)),
+            QByteArrayLiteral("no") + bytes.left(1)};
+}
+
 UnitSim::UnitSim(SimOptions options, LineSink out, LineSink err, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
@@ -128,27 +141,12 @@ void UnitSim::drain()
 
 void UnitSim::handle(const QNetworkDatagram &datagram)
 {
-    const QByteArray bytes = datagram.data();
-    const link::DecodeResult result = link::decode(bytes);
-
+    Heard heard = hear(m_state, datagram.data(), datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
     // An answer without delay goes out before the line is written, so whoever
     // reads the line knows that any such answer is already on its way.
-    QString line;
-    bool dropped = false;
-    if (result.command) {
-        m_state.apply(*result.command);
-        dropped = answer(datagram, QByteArrayLiteral("ok") + bytes.left(1));
-        line = link::describe(*result.command);
-    } else {
-        m_state.noteMalformed();
-        dropped = answer(datagram, QByteArrayLiteral("no") + bytes.left(1));
-        line = QStringLiteral("malformed from %1: %2 [%3]")
-                   .arg(endpoint(datagram.senderAddress(), static_cast<quint16>(datagram.senderPort())), result.error,
-                        link::hexBytes(bytes));
-    }
-    if (dropped)
-        line += QStringLiteral(" (answer dropped)");
-    m_out(line);
+    if (answer(datagram, heard.answer))
+        heard.line += QStringLiteral(" (answer dropped)");
+    m_out(heard.line);
     if (m_options.verbose)
         m_out(m_state.summary());
 }

@@ -101,4 +101,13 @@ private:
 // "127.0.0.1:5000"; an IPv4 address seen through an IPv6 socket is shown as IPv4.
 QString endpoint(const QHostAddress &address, quint16 port);
 
+// What the unit makes of one datagram from `sender`: the command goes into
+// `state` (a malformed datagram is counted there), and it gives the line to
+// log and the answer: "ok" and the opcode byte, or "no" and the first byte.
+struct Heard {
+    QString line;
+    QByteArray answer;
+};
+Heard hear(UnitState &state, const QByteArray &bytes, const QHostAddress &sender, quint16 senderPort);
+
 } // namespace veloxa::sim
