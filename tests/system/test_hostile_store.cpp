@@ -11,6 +11,7 @@
 #include "core/settings/queued_store.h"
 #include "gui/window/window_position.h"
 #include "support/panel_harness.h"
+#include "support/store_files.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -74,7 +75,7 @@ struct Hostile {
 QList<Hostile> hostileValues()
 {
     return {
-        {"huge 100 kB", QByteArray(100 * 1024, '7'), -1},
+        {"huge 100 kB", QByteArray(qsizetype(100) * 1024, '7'), -1},
         {"empty", "", -1},
         {"NUL-laden", QByteArray("4\0\0002\0", 5), -1, true},
         {"not UTF-8", "4\xff\xfe\xc3", -1, true},
@@ -99,13 +100,6 @@ QList<Hostile> hostileValues()
     };
 }
 
-QStringList allNames()
-{
-    namespace n = settings::names;
-    return {n::Left, n::Top,      n::IpAddress, n::Frequency,   n::SystemClock, n::Polarity, n::DisplayContrast,
-            n::Gain, n::RampRate, n::RampStep,  n::RampStopFreq};
-}
-
 constexpr int kInitialContrast = 80;
 constexpr int kInitialGain = 7;
 
@@ -117,6 +111,27 @@ using StorePanel = test::Panel<link::RecordingChannel, settings::QueuedStore>;
 class TestHostileStore : public QObject {
     Q_OBJECT
 
+private:
+    // Every box holds a number it could hold after its own rules.
+    static void everyBoxHoldsANumberItCould(window::FormMain &form)
+    {
+        const auto clock = rules::whole(form.controls().txtSysClk.text());
+        QVERIFY2(clock && *clock >= 100 && *clock <= 1000, qPrintable(form.controls().txtSysClk.text()));
+        // The frequency is restored before the clock and clamped to the clock
+        // the box holds then (1000 at first); the stop frequency after it.
+        const auto frequency = rules::whole(form.controls().txtFreq.text());
+        QVERIFY2(frequency && std::fabs(*frequency) <= 500.0, qPrintable(form.controls().txtFreq.text()));
+        const auto stop = rules::whole(form.controls().txtStopFreq.text());
+        QVERIFY2(stop && std::fabs(*stop) <= rules::asWritten(*clock / 2.0),
+                 qPrintable(form.controls().txtStopFreq.text()));
+        for (controls::TextBox *box : {&form.controls().txtRampRate, &form.controls().txtRampStep}) {
+            const double largest = box == &form.controls().txtRampRate ? 65535.0 : 4294967295.0;
+            const auto value = rules::whole(box->text());
+            QVERIFY2(value && numbers::isWhole(*value) && *value >= 0 && *value <= largest,
+                     qPrintable(box->objectName() + ": " + box->text()));
+        }
+    }
+
 private slots:
     void startUpOnHostileFile_data()
     {
@@ -127,10 +142,10 @@ private slots:
         QTest::addColumn<QString>("ip");
 
         namespace n = settings::names;
-        const Values good = goodValues();
+        const Values &good = goodValues();
         QTest::newRow("all good") << iniFile(good) << 42 << 2 << 1 << "127.0.0.1";
 
-        for (const QString &name : allNames()) {
+        for (const QString &name : test::storeNames()) {
             for (const Hostile &hostile : hostileValues()) {
                 // A value that spoils the file does so whatever its name: one row each.
                 if (hostile.spoilsFile && name != n::Frequency)
@@ -182,10 +197,7 @@ private slots:
         QVERIFY(dir.isValid());
         const QString path = dir.filePath(QStringLiteral("KW/Veloxa.conf"));
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("KW"))));
-        {
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
-        }
+        QVERIFY(test::putBytes(path, file));
 
         StorePanel panel(path);
         window::FormMain &form = *panel.form;
@@ -200,22 +212,9 @@ private slots:
         QCOMPARE(form.controls().optDdsPolarity.selectedIndex(), polarity);
         QCOMPARE(form.controls().txtIP.text(), ip);
 
-        // Every box holds a number it could hold after its own rules.
-        const auto clock = rules::whole(form.controls().txtSysClk.text());
-        QVERIFY2(clock && *clock >= 100 && *clock <= 1000, qPrintable(form.controls().txtSysClk.text()));
-        // The frequency is restored before the clock and clamped to the clock
-        // the box holds then (1000 at first); the stop frequency after it.
-        const auto frequency = rules::whole(form.controls().txtFreq.text());
-        QVERIFY2(frequency && std::fabs(*frequency) <= 500.0, qPrintable(form.controls().txtFreq.text()));
-        const auto stop = rules::whole(form.controls().txtStopFreq.text());
-        QVERIFY2(stop && std::fabs(*stop) <= rules::asWritten(*clock / 2.0),
-                 qPrintable(form.controls().txtStopFreq.text()));
-        for (controls::TextBox *box : {&form.controls().txtRampRate, &form.controls().txtRampStep}) {
-            const double largest = box == &form.controls().txtRampRate ? 65535.0 : 4294967295.0;
-            const auto value = rules::whole(box->text());
-            QVERIFY2(value && numbers::isWhole(*value) && *value >= 0 && *value <= largest,
-                     qPrintable(box->objectName() + ": " + box->text()));
-        }
+        everyBoxHoldsANumberItCould(form);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(window::titleBarReachable(form.frameGeometry(), window::currentScreens().screens));
         QVERIFY(link::parseDottedQuad(form.controls().txtIP.text()));
 

@@ -135,7 +135,7 @@ private slots:
         QVERIFY(channel.setDestination(QStringLiteral("10.9.9.9"), 37829));
         QVERIFY(!channel.send(*link::frequencyCommand(52999896)));
         QCOMPARE(linkLines.size(), 1);
-        const QString line = linkLines.constFirst();
+        const QString &line = linkLines.constFirst();
         QVERIFY2(line.startsWith(QLatin1String("send to 10.9.9.9:37829 failed (")), qPrintable(line));
         QVERIFY2(line.endsWith(QLatin1String("): A5 00 D8 B6 28 03 | frequency FTW=52999896 (0x0328B6D8)")),
                  qPrintable(line));

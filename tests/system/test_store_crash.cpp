@@ -9,6 +9,7 @@
 
 #include "core/settings/careful_write.h"
 #include "core/settings/file_store.h"
+#include "support/panel_process.h"
 #include "support/store_files.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -54,6 +54,30 @@ QString listing(const QString &dir)
     return entries.join(QLatin1String(", "));
 }
 
+// What the file holds before the first run of the sweeper.
+const QMap<QString, QString> &seededValues()
+{
+    static const QMap<QString, QString> values = {
+        {QStringLiteral("Frequency"), QStringLiteral("12.34")},
+        {QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("Ramp Stop Freq"), QStringLiteral("-30")},
+        {QStringLiteral("System Clock"), QStringLiteral("500")},
+        {QStringLiteral("Polarity"), QStringLiteral("False")},
+        {QStringLiteral("Left"), QStringLiteral("1500")},
+        {QStringLiteral("Notes"), QStringLiteral("Grüße aus dem Labor, 温度 ±0.5 K; \"quoted\" = kept")},
+        {kContrast, QStringLiteral("50")},
+    };
+    return values;
+}
+
+// The sweeper's settings and runtime folders.
+using Folders = test::PanelEnvironment;
+
+QString storeDir(const Folders &folders)
+{
+    return folders.config.path() + QStringLiteral("/KW");
+}
+
 } // namespace
 
 class TestStoreCrash : public QObject {
@@ -62,40 +86,14 @@ class TestStoreCrash : public QObject {
 private slots:
     void killedWhileStoringKeepsTheFile()
     {
-        QTemporaryDir config;
-        QTemporaryDir scratch; // fresh copies for QSettings, which caches by path
-        QTemporaryDir runtime;
-        QVERIFY(config.isValid() && scratch.isValid() && runtime.isValid());
-        const QString storeDir = config.path() + QStringLiteral("/KW");
-        const QString storePath = storeDir + QStringLiteral("/Veloxa.conf");
-
-        const QMap<QString, QString> seeded = {
-            {QStringLiteral("Frequency"), QStringLiteral("12.34")},
-            {QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")},
-            {QStringLiteral("Ramp Stop Freq"), QStringLiteral("-30")},
-            {QStringLiteral("System Clock"), QStringLiteral("500")},
-            {QStringLiteral("Polarity"), QStringLiteral("False")},
-            {QStringLiteral("Left"), QStringLiteral("1500")},
-            {QStringLiteral("Notes"), QStringLiteral("Grüße aus dem Labor, 温度 ±0.5 K; \"quoted\" = kept")},
-            {kContrast, QStringLiteral("50")},
-        };
-        {
-            QSettings seed(storePath, QSettings::IniFormat);
-            for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
-                seed.setValue(it.key(), it.value());
-            seed.sync();
-            QCOMPARE(seed.status(), QSettings::NoError);
-        }
-        const QByteArrayList seededLines = linesBesidesContrast(fileBytes(storePath));
-        QVERIFY(seededLines.size() >= seeded.size());
-
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        const Folders folders;
+        QVERIFY(folders.config.isValid() && folders.runtime.isValid());
+        folders.seed(seededValues());
+        const QByteArrayList seededLines = linesBesidesContrast(fileBytes(folders.storePath()));
+        QVERIFY(seededLines.size() >= seededValues().size());
 
         QRandomGenerator random(20240611);
-        const QRegularExpression wholeContrast(QStringLiteral("^[0-9]{1,2}$"));
+        test::QtParser qt;
         QSet<QString> contrastsSeen;
         int unfinishedLeft = 0;
         QElapsedTimer elapsed;
@@ -103,60 +101,19 @@ private slots:
 
         for (int kill = 0; kill < kKills; ++kill) {
             const QString round = QStringLiteral("kill %1: ").arg(kill);
-            QProcess sweeper;
-            sweeper.setProcessEnvironment(environment);
-            sweeper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            sweeper.start(QStringLiteral(VELOXA_STORE_SWEEPER_PATH));
-            QVERIFY2(sweeper.waitForStarted(10000), qPrintable(round + sweeper.errorString()));
-            // Ready once the first step of this run is stored: the file left by
-            // the previous kill was usable, lock file included.
-            while (!sweeper.canReadLine() && sweeper.state() == QProcess::Running)
-                sweeper.waitForReadyRead(20000);
-            QVERIFY2(sweeper.readLine().trimmed() == "sweeping",
-                     qPrintable(round + QStringLiteral("never swept; the store folder holds: ") + listing(storeDir)));
-
-            // This test is about timing: the kill lands at a random moment.
-            QThread::msleep(random.bounded(kLatestKillMs + 1));
-            ::kill(static_cast<pid_t>(sweeper.processId()), SIGKILL);
-            QVERIFY(sweeper.waitForFinished(10000));
-            QCOMPARE(sweeper.exitStatus(), QProcess::CrashExit);
-
-            // Parsed by a QSettings that has never seen this path.
-            const QByteArray bytes = fileBytes(storePath);
-            const QString copy = scratch.filePath(QStringLiteral("copy-%1.conf").arg(kill));
-            {
-                QFile out(copy);
-                QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-            }
-            QSettings parsed(copy, QSettings::IniFormat);
-            const QStringList keys = parsed.allKeys();
-            QCOMPARE(parsed.status(), QSettings::NoError);
-            QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()), QSet<QString>(seeded.keyBegin(), seeded.keyEnd()));
-            const QString contrast = parsed.value(kContrast).toString();
-            QVERIFY2(wholeContrast.match(contrast).hasMatch(), qPrintable(round + contrast));
+            sweepThenKill(folders, random, round);
+            if (QTest::currentTestFailed())
+                return;
+            QString contrast;
+            fileReadsWhole(folders, qt, round, seededLines, contrast);
+            if (QTest::currentTestFailed())
+                return;
             contrastsSeen.insert(contrast);
-            for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
-                if (it.key() != kContrast)
-                    QCOMPARE(parsed.value(it.key()).toString(), it.value());
-            QCOMPARE(linesBesidesContrast(bytes), seededLines);
-
-            // The panel's own store reads it as clean.
-            const settings::ReadResult frequency = settings::FileStore(storePath).read(QStringLiteral("Frequency"));
-            QVERIFY2(frequency.found && frequency.text == QLatin1String("12.34"), qPrintable(round));
-
-            const QStringList damaged = QDir(storeDir).entryList({QStringLiteral("Veloxa.conf.damaged-*")},
-                                                                 QDir::AllEntries | QDir::Hidden | QDir::System);
-            QVERIFY2(damaged.isEmpty(), qPrintable(round + damaged.join(u' ')));
-            // Beside the file: its lock, and at most the new file this kill
-            // cut off (the previous one's was removed by this run's writes).
-            QStringList expected = test::storeAndLock();
-            const QString unfinished = QFileInfo(settings::careful::unfinishedName(storePath)).fileName();
-            if (QFile::exists(storeDir + u'/' + unfinished)) {
-                expected.append(unfinished);
-                ++unfinishedLeft;
-            }
-            expected.sort();
-            QVERIFY2(test::entries(storeDir) == expected, qPrintable(round + listing(storeDir)));
+            bool unfinished = false;
+            nothingPiledUpBeside(folders, round, unfinished);
+            if (QTest::currentTestFailed())
+                return;
+            unfinishedLeft += unfinished ? 1 : 0;
         }
 
         // The kills met the sweep at different steps, not always before it began.
@@ -164,10 +121,75 @@ private slots:
                  qPrintable(QStringList(contrastsSeen.cbegin(), contrastsSeen.cend()).join(u' ')));
         // One more write, as the next start makes: then only the file and its
         // lock are left.
-        QVERIFY(settings::FileStore(storePath).write(kContrast, QStringLiteral("50")));
-        QCOMPARE(test::entries(storeDir), test::storeAndLock());
+        QVERIFY(settings::FileStore(folders.storePath()).write(kContrast, QStringLiteral("50")));
+        QCOMPARE(test::entries(storeDir(folders)), test::storeAndLock());
         qInfo("%d kills in %lld ms; %d contrast values seen; %d kills left an unfinished new file", kKills,
               static_cast<long long>(elapsed.elapsed()), static_cast<int>(contrastsSeen.size()), unfinishedLeft);
+    }
+
+private:
+    // One run of the sweeper, killed with SIGKILL at a random moment once
+    // it stores.
+    static void sweepThenKill(const Folders &folders, QRandomGenerator &random, const QString &round)
+    {
+        QProcess sweeper;
+        folders.start(sweeper, QStringLiteral(VELOXA_STORE_SWEEPER_PATH));
+        QVERIFY2(sweeper.waitForStarted(10000), qPrintable(round + sweeper.errorString()));
+        // Ready once the first step of this run is stored: the file left by
+        // the previous kill was usable, lock file included.
+        while (!sweeper.canReadLine() && sweeper.state() == QProcess::Running)
+            sweeper.waitForReadyRead(20000);
+        QVERIFY2(
+            sweeper.readLine().trimmed() == "sweeping",
+            qPrintable(round + QStringLiteral("never swept; the store folder holds: ") + listing(storeDir(folders))));
+
+        // This test is about timing: the kill lands at a random moment.
+        QThread::msleep(random.bounded(kLatestKillMs + 1));
+        ::kill(static_cast<pid_t>(sweeper.processId()), SIGKILL);
+        QVERIFY(sweeper.waitForFinished(10000));
+        QCOMPARE(sweeper.exitStatus(), QProcess::CrashExit);
+    }
+
+    // The file after a kill parses cleanly, holds a whole contrast (into
+    // `contrast`) and every other value as seeded, byte for byte.
+    static void fileReadsWhole(const Folders &folders, test::QtParser &qt, const QString &round,
+                               const QByteArrayList &seededLines, QString &contrast)
+    {
+        static const QRegularExpression wholeContrast(QStringLiteral("^[0-9]{1,2}$"));
+        const QByteArray bytes = fileBytes(folders.storePath());
+        const test::QtParsed parsed = qt.parse(bytes);
+        QCOMPARE(parsed.status, QSettings::NoError);
+        QCOMPARE(parsed.values.keys(), seededValues().keys());
+        contrast = parsed.values.value(kContrast).toString();
+        QVERIFY2(wholeContrast.match(contrast).hasMatch(), qPrintable(round + contrast));
+        for (auto it = seededValues().cbegin(); it != seededValues().cend(); ++it)
+            if (it.key() != kContrast)
+                QCOMPARE(parsed.values.value(it.key()).toString(), it.value());
+        QCOMPARE(linesBesidesContrast(bytes), seededLines);
+
+        // The panel's own store reads it as clean.
+        const settings::ReadResult frequency =
+            settings::FileStore(folders.storePath()).read(QStringLiteral("Frequency"));
+        QVERIFY2(frequency.found && frequency.text == QLatin1String("12.34"), qPrintable(round));
+    }
+
+    // No damaged-file copy and nothing else piled up beside the file after
+    // a kill; `unfinished` when the kill left an unfinished new file.
+    static void nothingPiledUpBeside(const Folders &folders, const QString &round, bool &unfinished)
+    {
+        const QString dir = storeDir(folders);
+        const QStringList damaged = test::keptAside(dir);
+        QVERIFY2(damaged.isEmpty(), qPrintable(round + damaged.join(u' ')));
+        // Beside the file: its lock, and at most the new file this kill
+        // cut off (the previous one's was removed by this run's writes).
+        QStringList expected = test::storeAndLock();
+        const QString unfinishedName = QFileInfo(settings::careful::unfinishedName(folders.storePath())).fileName();
+        if (QFile::exists(dir + u'/' + unfinishedName)) {
+            expected.append(unfinishedName);
+            unfinished = true;
+        }
+        expected.sort();
+        QVERIFY2(test::entries(dir) == expected, qPrintable(round + listing(dir)));
     }
 };
 

@@ -1,9 +1,7 @@
 // The settings store kept in an INI file (Linux) among other writers: a
 // symbolic link, two writers at once, a file another program is rewriting,
 // and the writer thread of the panel's store.
-//
-// Every test works in its own temporary folder. Where a test looks at what a
-// file holds it has a QSettings that never saw the file parse a copy of it.
+// Every test works in its own folder, as in test_store.
 
 #include "core/settings/file_store.h"
 #include "core/settings/ini_text.h"
@@ -17,28 +15,17 @@
 #include <thread>
 
 using namespace veloxa::settings;
-using veloxa::test::entries;
-using veloxa::test::fileBytes;
-using veloxa::test::keptAside;
-using veloxa::test::putBytes;
-using veloxa::test::storeAndLock;
-using Parsed = veloxa::test::QtParsed;
+using namespace veloxa::test;
 
 namespace {
-
-QByteArray wholeInFlux()
-{
-    return "[General]\nFrequency=12.34\nIP%20Address=10.1.2.3\n";
-}
-
+constexpr QByteArrayView kWholeInFlux = "[General]\nFrequency=12.34\nIP%20Address=10.1.2.3\n";
 } // namespace
 
-class TestStoreWriters : public QObject, protected veloxa::test::StoreTestFolder {
+class TestStoreWriters : public QObject, protected StoreTestFolder {
     Q_OBJECT
 
 private slots:
     void init() { freshFolder(); }
-    void cleanup() { m_dir.reset(); }
 
     // --- Links, other writers, files in flux -------------------------------------
 
@@ -53,7 +40,7 @@ private slots:
         QVERIFY(FileStore(storePath()).write(names::Gain, QStringLiteral("7")));
         QVERIFY(QFileInfo(storePath()).isSymLink());
         QCOMPARE(QFileInfo(storePath()).symLinkTarget(), target);
-        const Parsed parsed = parse(fileBytes(target));
+        const QtParsed parsed = parse(fileBytes(target));
         QCOMPARE(parsed.values.value(names::Frequency).toString(), QStringLiteral("12.34"));
         QCOMPARE(parsed.values.value(names::Gain).toString(), QStringLiteral("7"));
         QCOMPARE(entries(dotfiles), storeAndLock()); // the lock lies beside the file replaced
@@ -64,19 +51,16 @@ private slots:
         // Two writers on one file, each with its own value: neither may put
         // back an older file over what the other wrote.
         constexpr int kRounds = 150;
-        const auto writer = [this](const QString &name) {
-            return [this, name] {
-                FileStore store(storePath());
-                for (int i = 1; i <= kRounds; ++i)
-                    if (!store.write(name, QString::number(i)))
-                        return false;
-                return true;
-            };
+        const auto writes = [this](const QString &name) {
+            FileStore store(storePath());
+            for (int i = 1; i <= kRounds; ++i)
+                if (!store.write(name, QString::number(i)))
+                    return false;
+            return true;
         };
-        std::thread other;
         bool otherOk = false;
-        other = std::thread([&] { otherOk = writer(names::Gain)(); });
-        const bool ok = writer(names::DisplayContrast)();
+        std::thread other([&] { otherOk = writes(names::Gain); });
+        const bool ok = writes(names::DisplayContrast);
         other.join();
         QVERIFY(ok && otherOk);
         const FileStore store(storePath());
@@ -91,7 +75,7 @@ private slots:
         // (which does, and lacks the rest).
         QTest::addColumn<int>("cutAfter"); // bytes of the whole text seen first
         QTest::addColumn<int>("finishAfterMs"); // when the program is done; -1: it never is
-        const QByteArray whole = wholeInFlux();
+        const QByteArray whole = kWholeInFlux.toByteArray();
         const int midLine = int(whole.indexOf("IP%20") + 5);
         const int afterLine = int(whole.indexOf("IP%20"));
         QTest::newRow("cut in a line, whole soon after") << midLine << FileStore::kReDamageLookMs / 2;
@@ -103,7 +87,7 @@ private slots:
     {
         QFETCH(int, cutAfter);
         QFETCH(int, finishAfterMs);
-        const QByteArray whole = wholeInFlux();
+        const QByteArray whole = kWholeInFlux.toByteArray();
         const QByteArray cut = whole.left(cutAfter);
         QVERIFY(putBytes(storePath(), cut));
 
@@ -141,7 +125,7 @@ private slots:
         QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
         const QByteArray before = fileBytes(storePath());
         // Another writer holds the lock: the writer thread waits, the caller does not.
-        veloxa::test::HeldLock held(storePath());
+        HeldLock held(storePath());
         QVERIFY(held.isHeld());
 
         QueuedStore store(storePath());
@@ -156,7 +140,7 @@ private slots:
 
         held.release();
         QVERIFY(store.waitForWrites(10000));
-        const Parsed parsed = parse(fileBytes(storePath()));
+        const QtParsed parsed = parse(fileBytes(storePath()));
         QCOMPARE(parsed.values.value(names::Gain).toString(), QStringLiteral("7"));
         QCOMPARE(parsed.values.value(names::Frequency).toString(), QStringLiteral("12.34"));
         QVERIFY(parsed.values.contains(names::RampStopFreq));
@@ -167,7 +151,7 @@ private slots:
         // The lock stays taken longer than a writer waits for it.
         QVERIFY(FileStore(storePath()).write(names::Gain, QStringLiteral("3")));
         const QByteArray before = fileBytes(storePath());
-        veloxa::test::HeldLock held(storePath());
+        HeldLock held(storePath());
         QVERIFY(held.isHeld());
         QueuedStore store(storePath());
         QVERIFY(store.write(names::Gain, QStringLiteral("7")));

@@ -245,11 +245,13 @@ private:
 
 // --- The cases ---------------------------------------------------------------
 
-// The cases use the store the panel uses, on HKEY_LOCAL_MACHINE\SOFTWARE\KW\Veloxa.
-std::vector<TestCase> allCases(const AnsiRegistryStore &store)
-{
-    std::vector<TestCase> cases;
+// One function a topic, each adding its cases. The cases use the store the
+// panel uses, on HKEY_LOCAL_MACHINE\SOFTWARE\KW\Veloxa.
 
+// The key: made by the first write only, one value for each name, in the
+// 32-bit registry view.
+void addKeyCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
+{
     cases.push_back(
         {"a missing key reads nothing and the first write creates it", [&store](Checks &t) {
              REQUIRE(t, !keyExists(kPath, KEY_WOW64_32KEY), "the key exists before the first write");
@@ -279,6 +281,51 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
              }
          }});
 
+    cases.push_back(
+        {"every value name of the panel, spaces and parentheses included, keeps its own text", [&store](Checks &t) {
+             for (std::size_t i = 0; i < kValueNames.size(); ++i)
+                 CHECK(t, store.write(kValueNames[i], "text " + std::to_string(i)),
+                       "writing " + quoted(kValueNames[i]) + " failed");
+             for (std::size_t i = 0; i < kValueNames.size(); ++i) {
+                 const std::string expected = "text " + std::to_string(i);
+                 const auto read = store.read(kValueNames[i]);
+                 CHECK(t, read == expected, quoted(kValueNames[i]) + " reads " + shown(read));
+                 const RawValue raw = rawQuery(kValueNames[i]);
+                 CHECK(t, raw.result == ERROR_SUCCESS && raw.data == expected,
+                       "no value named exactly " + quoted(kValueNames[i]) + " holds " + quoted(expected));
+             }
+         }});
+
+    cases.push_back({"the values live in the 32-bit registry view", [&store](Checks &t) {
+                         // A value put into the 32-bit view by someone else is what the store reads.
+                         REQUIRE(t, rawSet("Polarity", REG_SZ, "False", KEY_WOW64_32KEY) == ERROR_SUCCESS,
+                                 "cannot store a value in the 32-bit view");
+                         CHECK(t, store.read("Polarity") == "False"s,
+                               "the value in the 32-bit view reads " + shown(store.read("Polarity")));
+                         // What the store writes is there too, under WOW6432Node as the 64-bit view sees it.
+                         REQUIRE(t, store.write("Top", "1200"), "write failed");
+                         const RawValue in32 = rawQuery("Top", kPath, KEY_WOW64_32KEY);
+                         CHECK(t, in32.result == ERROR_SUCCESS && in32.data == "1200",
+                               "the written value is not in the 32-bit view: error " + errorText(in32.result));
+                         const RawValue inNode = rawQuery("Top", kPathInWow64Node, KEY_WOW64_64KEY);
+                         CHECK(t, inNode.result == ERROR_SUCCESS && inNode.data == "1200",
+                               "the written value is not under SOFTWARE\\WOW6432Node in the 64-bit view: error "
+                                   + errorText(inNode.result));
+                         // The 64-bit view's own SOFTWARE\KW\Veloxa is another key: the store
+                         // neither writes there nor reads from there.
+                         CHECK(t, !keyExists(kPath, KEY_WOW64_64KEY),
+                               "the store's key showed up in the 64-bit view's SOFTWARE\\KW\\Veloxa");
+                         REQUIRE(t, rawSet("Left", REG_SZ, "300", KEY_WOW64_64KEY) == ERROR_SUCCESS,
+                                 "cannot store a value in the 64-bit view");
+                         const auto left = store.read("Left");
+                         CHECK(t, !left, "a value in the 64-bit view reads " + shown(left));
+                         CHECK(t, store.read("Top") == "1200"s, "creating the 64-bit view's key hid the 32-bit one");
+                     }});
+}
+
+// Texts the store writes, as the registry holds them.
+void addWrittenTextCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
+{
     // Written texts: read back as written, stored as REG_SZ holding exactly
     // the text's bytes, whatever follows the text in the caller's memory.
     struct WrittenText {
@@ -345,23 +392,11 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                          const auto read = store.read("Ramp Stop Freq");
                          CHECK(t, !read, "reads " + shown(read));
                      }});
+}
 
-    cases.push_back(
-        {"every value name of the panel, spaces and parentheses included, keeps its own text", [&store](Checks &t) {
-             for (std::size_t i = 0; i < kValueNames.size(); ++i)
-                 CHECK(t, store.write(kValueNames[i], "text " + std::to_string(i)),
-                       "writing " + quoted(kValueNames[i]) + " failed");
-             for (std::size_t i = 0; i < kValueNames.size(); ++i) {
-                 const std::string expected = "text " + std::to_string(i);
-                 const auto read = store.read(kValueNames[i]);
-                 CHECK(t, read == expected, quoted(kValueNames[i]) + " reads " + shown(read));
-                 const RawValue raw = rawQuery(kValueNames[i]);
-                 CHECK(t, raw.result == ERROR_SUCCESS && raw.data == expected,
-                       "no value named exactly " + quoted(kValueNames[i]) + " holds " + quoted(expected));
-             }
-         }});
-
-    // Values stored by another tool, by type and data.
+// Values stored by another tool, by type and data.
+void addStoredValueCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
+{
     struct StoredValue {
         std::string label;
         DWORD type;
@@ -406,33 +441,11 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                              CHECK(t, read == row.expected, "reads " + shown(read));
                          }});
     }
+}
 
-    cases.push_back({"the values live in the 32-bit registry view", [&store](Checks &t) {
-                         // A value put into the 32-bit view by someone else is what the store reads.
-                         REQUIRE(t, rawSet("Polarity", REG_SZ, "False", KEY_WOW64_32KEY) == ERROR_SUCCESS,
-                                 "cannot store a value in the 32-bit view");
-                         CHECK(t, store.read("Polarity") == "False"s,
-                               "the value in the 32-bit view reads " + shown(store.read("Polarity")));
-                         // What the store writes is there too, under WOW6432Node as the 64-bit view sees it.
-                         REQUIRE(t, store.write("Top", "1200"), "write failed");
-                         const RawValue in32 = rawQuery("Top", kPath, KEY_WOW64_32KEY);
-                         CHECK(t, in32.result == ERROR_SUCCESS && in32.data == "1200",
-                               "the written value is not in the 32-bit view: error " + errorText(in32.result));
-                         const RawValue inNode = rawQuery("Top", kPathInWow64Node, KEY_WOW64_64KEY);
-                         CHECK(t, inNode.result == ERROR_SUCCESS && inNode.data == "1200",
-                               "the written value is not under SOFTWARE\\WOW6432Node in the 64-bit view: error "
-                                   + errorText(inNode.result));
-                         // The 64-bit view's own SOFTWARE\KW\Veloxa is another key: the store
-                         // neither writes there nor reads from there.
-                         CHECK(t, !keyExists(kPath, KEY_WOW64_64KEY),
-                               "the store's key showed up in the 64-bit view's SOFTWARE\\KW\\Veloxa");
-                         REQUIRE(t, rawSet("Left", REG_SZ, "300", KEY_WOW64_64KEY) == ERROR_SUCCESS,
-                                 "cannot store a value in the 64-bit view");
-                         const auto left = store.read("Left");
-                         CHECK(t, !left, "a value in the 64-bit view reads " + shown(left));
-                         CHECK(t, store.read("Top") == "1200"s, "creating the 64-bit view's key hid the 32-bit one");
-                     }});
-
+// What the store does when the registry refuses it.
+void addRefusalCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
+{
     // What the store can do on a key whose DACL grants everyone (and nobody
     // else) the given rights; a read asks for 0x2003F, a write for full access.
     // A DACL of exactly 0x2003F (reads work, writes do not) cannot be shown
@@ -484,7 +497,11 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                          CHECK(t, !broken.write("Frequency", "1"), "write succeeded");
                          CHECK(t, !broken.read("Frequency"), "read found something");
                      }});
+}
 
+// The key handles the store opens: none stays open.
+void addHandleCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
+{
     cases.push_back({"every call closes the key it opened", [&store](Checks &t) {
                          // Wine's GetProcessHandleCount always gives 0, so a leak is seen
                          // from the handle values instead: new handles take the slots that
@@ -519,7 +536,13 @@ std::vector<TestCase> allCases(const AnsiRegistryStore &store)
                                "a key handle stayed open: free handle slots before the calls" + shownHandles(before)
                                    + ", after them" + shownHandles(after));
                      }});
+}
 
+std::vector<TestCase> allCases(const AnsiRegistryStore &store)
+{
+    std::vector<TestCase> cases;
+    for (const auto add : {addKeyCases, addWrittenTextCases, addStoredValueCases, addRefusalCases, addHandleCases})
+        add(cases, store);
     return cases;
 }
 
