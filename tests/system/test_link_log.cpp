@@ -34,6 +34,15 @@ struct Unit : test::FakeUnit {
     bool bind() { return FakeUnit::bind(QHostAddress::LocalHost, 0); }
 };
 
+// A channel aimed at a unit of its own, its arrivals counted.
+struct Link {
+    Unit unit;
+    link::UdpChannel channel;
+    QSignalSpy arrived{&channel, &link::Channel::arrived};
+
+    bool open() { return unit.bind() && channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()); }
+};
+
 } // namespace
 
 class TestLinkLog : public QObject {
@@ -102,14 +111,12 @@ private slots:
         QFETCH(QString, logged);
 
         QLoggingCategory::setFilterRules(QStringLiteral("veloxa.link.debug=true"));
-        Unit unit;
-        QVERIFY(unit.bind());
-        link::UdpChannel channel;
-        QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
+        Link wire;
+        QVERIFY(wire.open());
 
-        QVERIFY(channel.send(datagram));
-        QCOMPARE(linkLines, QStringList{QStringLiteral("sent to %1: %2").arg(unit.endpoint(), logged)});
-        QTRY_COMPARE(unit.payloads(), QList<QByteArray>{datagram});
+        QVERIFY(wire.channel.send(datagram));
+        QCOMPARE(linkLines, QStringList{QStringLiteral("sent to %1: %2").arg(wire.unit.endpoint(), logged)});
+        QTRY_COMPARE(wire.unit.payloads(), QList<QByteArray>{datagram});
     }
 
     void sendsThatDidNotGo()
@@ -144,21 +151,18 @@ private slots:
     void arrivals()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("veloxa.link.debug=true"));
-        Unit unit;
-        QVERIFY(unit.bind());
-        link::UdpChannel channel;
-        QSignalSpy arrived(&channel, &link::Channel::arrived);
-        QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
-        QVERIFY(channel.send(link::heartbeatCommand()));
-        QTRY_COMPARE(unit.received.size(), 1);
+        Link wire;
+        QVERIFY(wire.open());
+        QVERIFY(wire.channel.send(link::heartbeatCommand()));
+        QTRY_COMPARE(wire.unit.received.size(), 1);
         linkLines.clear();
 
-        unit.answer(QByteArray("ok\x7F"));
-        unit.answer(QByteArray()); // an empty datagram is an arrival too
-        QTRY_COMPARE(arrived.size(), 2);
+        wire.unit.answer(QByteArray("ok\x7F"));
+        wire.unit.answer(QByteArray()); // an empty datagram is an arrival too
+        QTRY_COMPARE(wire.arrived.size(), 2);
         QCOMPARE(linkLines,
-                 (QStringList{QStringLiteral("arrived from %1, 3 bytes: 6F 6B 7F").arg(unit.endpoint()),
-                              QStringLiteral("arrived from %1, 0 bytes").arg(unit.endpoint())}));
+                 (QStringList{QStringLiteral("arrived from %1, 3 bytes: 6F 6B 7F").arg(wire.unit.endpoint()),
+                              QStringLiteral("arrived from %1, 0 bytes").arg(wire.unit.endpoint())}));
     }
 
     // Switched off again, the channel is silent again and still counts arrivals.
@@ -168,15 +172,12 @@ private slots:
         QVERIFY(link::linkLog().isDebugEnabled());
         QLoggingCategory::setFilterRules(QStringLiteral("veloxa.link.debug=false"));
 
-        Unit unit;
-        QVERIFY(unit.bind());
-        link::UdpChannel channel;
-        QSignalSpy arrived(&channel, &link::Channel::arrived);
-        QVERIFY(channel.setDestination(QStringLiteral("127.0.0.1"), unit.port()));
-        QVERIFY(channel.send(link::heartbeatCommand()));
-        QTRY_COMPARE(unit.received.size(), 1);
-        unit.answer();
-        QTRY_COMPARE(arrived.size(), 1);
+        Link wire;
+        QVERIFY(wire.open());
+        QVERIFY(wire.channel.send(link::heartbeatCommand()));
+        QTRY_COMPARE(wire.unit.received.size(), 1);
+        wire.unit.answer();
+        QTRY_COMPARE(wire.arrived.size(), 1);
         QCOMPARE(linkLines, QStringList());
     }
 };
