@@ -50,11 +50,6 @@ Options::Options(int argc, char **argv, std::map<std::string, std::string> defau
     }
 }
 
-std::string Options::text(const std::string &name) const
-{
-    return m_values.at(name);
-}
-
 long long Options::number(const std::string &name) const
 {
     const std::string &t = m_values.at(name);
@@ -94,9 +89,7 @@ std::string fixed(double value, int decimals)
 
 std::string ratioText(double value, double floor)
 {
-    if (!(floor > 0))
-        return "n/a";
-    return fixed(value / floor, 2);
+    return floor > 0 ? fixed(value / floor, 2) : "n/a";
 }
 
 namespace {
@@ -104,11 +97,7 @@ namespace {
 int decimalsFor(double v)
 {
     const double a = std::fabs(v);
-    if (a == 0 || a >= 100)
-        return 1;
-    if (a >= 1)
-        return 3;
-    return 4;
+    return a == 0 || a >= 100 ? 1 : a >= 1 ? 3 : 4;
 }
 
 std::string csvCell(const std::string &text)
@@ -147,23 +136,14 @@ void Report::addValue(const std::string &measure, double value, const std::strin
         {measure, std::to_string(1), fixed(value, decimalsFor(value)), {}, {}, {}, unit, goal, ratio, verdictText});
 }
 
-void Report::note(const std::string &line)
-{
-    m_notes.push_back(line);
-}
-
 bool Report::finish(const std::string &csvDir) const
 {
     const std::vector<std::string> headers = {"measure", "n",    "median", "p99",     "min",
                                               "max",     "unit", "goal",   "x floor", "goal met"};
-    std::vector<std::vector<std::string>> cells;
-    cells.reserve(m_rows.size());
-    for (const Row &r : m_rows)
-        cells.push_back({r.measure, r.samples, r.median, r.p99, r.min, r.max, r.unit, r.goal, r.ratio, r.verdict});
     std::vector<std::size_t> widths(headers.size());
     for (std::size_t c = 0; c < headers.size(); ++c) {
         widths[c] = headers[c].size();
-        for (const auto &line : cells)
+        for (const auto &line : m_rows)
             widths[c] = std::max(widths[c], line[c].size());
     }
     const auto printLine = [&](const std::vector<std::string> &line) {
@@ -180,7 +160,7 @@ bool Report::finish(const std::string &csvDir) const
     };
     std::printf("\n== %s: %s\n", m_benchmark.c_str(), m_title.c_str());
     printLine(headers);
-    for (const auto &line : cells)
+    for (const auto &line : m_rows)
         printLine(line);
     for (const auto &n : m_notes)
         std::printf("  %s\n", n.c_str());
@@ -191,9 +171,11 @@ bool Report::finish(const std::string &csvDir) const
     const std::string path = csvDir + "/" + m_benchmark + ".csv";
     std::ofstream csv(path, std::ios::trunc);
     csv << "measure,samples,median,p99,min,max,unit,goal,ratio_to_floor,goal_met\n";
-    for (const Row &r : m_rows)
-        csv << csvCell(r.measure) << ',' << r.samples << ',' << r.median << ',' << r.p99 << ',' << r.min << ',' << r.max
-            << ',' << csvCell(r.unit) << ',' << csvCell(r.goal) << ',' << r.ratio << ',' << r.verdict << '\n';
+    for (const auto &row : m_rows) {
+        for (std::size_t c = 0; c < row.size(); ++c)
+            csv << (c == 0 ? "" : ",") << csvCell(row[c]);
+        csv << '\n';
+    }
     for (const auto &n : m_notes)
         csv << "# " << n << '\n';
     csv.close();

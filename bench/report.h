@@ -21,7 +21,7 @@ namespace veloxa::bench {
 class Options {
 public:
     Options(int argc, char **argv, std::map<std::string, std::string> defaults, const char *usage);
-    std::string text(const std::string &name) const;
+    std::string text(const std::string &name) const { return m_values.at(name); }
     long long number(const std::string &name) const; // ends the program on a bad number
 
 private:
@@ -48,20 +48,16 @@ public:
     // A single figure: shown in the median column.
     void addValue(const std::string &measure, double value, const std::string &unit, const std::string &goal = {},
                   const std::string &ratio = {}, const std::string &verdict = {});
-    void note(const std::string &line); // printed under the table, kept in the CSV as a "# " line at the end
+    // Printed under the table, kept in the CSV as a "# " line at the end.
+    void note(const std::string &line) { m_notes.push_back(line); }
 
     // Prints the table and writes <csvDir>/<benchmark>.csv; false when the
     // CSV could not be written.
     bool finish(const std::string &csvDir) const;
 
 private:
-    struct Row {
-        std::string measure;
-        std::string samples, median, p99, min, max;
-        std::string unit, goal, ratio, verdict;
-    };
     std::string m_benchmark, m_title;
-    std::vector<Row> m_rows;
+    std::vector<std::vector<std::string>> m_rows; // the cells of the columns above, in order
     std::vector<std::string> m_notes;
 };
 

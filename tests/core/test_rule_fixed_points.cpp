@@ -41,7 +41,6 @@ private slots:
         QTest::addColumn<QString>("settled");
         QTest::addColumn<int>("runs");
         QTest::addColumn<QString>("left"); // once the box is left
-
         const auto row = [](const char *name, Box box, const char *clock, const char *text, const char *settled,
                             int runs, const char *left) {
             QTest::newRow(name) << box << clock << text << settled << runs << left;
@@ -86,7 +85,6 @@ private slots:
         row("step 1.5", Box::Step, "1000", "1.5", "1", 2, "1");
         row("step 1e10", Box::Step, "1000", "1e10", "4294967295", 2, "4294967295");
     }
-
     void knownTexts()
     {
         QFETCH(Box, box);
@@ -110,7 +108,6 @@ private slots:
         for (const Box box : test::kEveryBox)
             QTest::newRow(qPrintable(test::nameOf(box))) << box << (box == Box::Clock ? 3 : 2);
     }
-
     void randomTexts()
     {
         QFETCH(Box, box);

@@ -35,7 +35,6 @@ private slots:
         QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("corrected");
-
         const Step notANumber = rules::clockNotANumber;
         const Step cap = rules::clockCap;
         const Step lowerBound = rules::clockLowerBound;
@@ -70,7 +69,6 @@ private slots:
         QTest::newRow("empty box") << Step(rules::emptyBox) << "" << "0";
         QTest::newRow("blank box is not empty") << Step(rules::emptyBox) << " " << kUnchanged;
     }
-
     void correctionStep()
     {
         QFETCH(Step, step);
@@ -93,7 +91,6 @@ private slots:
         QTest::newRow("empty") << "" << "(0MHz)";
         QTest::newRow("lone minus") << "-" << "(0MHz)";
     }
-
     void laserOffsetCaption()
     {
         QFETCH(QString, frequency);
@@ -107,7 +104,6 @@ private slots:
         QTest::addColumn<Check>("check");
         QTest::addColumn<rules::Stored>("stored");
         QTest::addColumn<QString>("accepted");
-
         const auto text = [](auto check) {
             return Check([check](const rules::Stored &s) { return check(s).value_or(kUnchanged); });
         };
@@ -153,7 +149,6 @@ private slots:
         QTest::newRow("stop -20 at 500") << stop << is("-20") << "-20";
         QTest::newRow("stop 250 at 500") << stop << is("250") << kUnchanged;
     }
-
     void storedSetting()
     {
         using Check = std::function<QString(const rules::Stored &)>;
@@ -195,7 +190,6 @@ private slots:
         QTest::newRow("clock 0") << "12.34" << "0" << false << 0.0;
         QTest::newRow("clock with blanks") << "100" << " 1000 " << true << 429496729.0;
     }
-
     void tuningWord()
     {
         QFETCH(QString, frequency);
@@ -217,7 +211,6 @@ private slots:
         QTest::addColumn<QString>("stop");
         QTest::addColumn<QString>("clock");
         QTest::addColumn<QString>("command"); // "" when nothing may be sent
-
         const auto row = [](const char *name, const char *rate, const char *step, const char *stop, const char *clock,
                             const char *command) { QTest::newRow(name) << rate << step << stop << clock << command; };
         const char *initial = "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03";
@@ -245,7 +238,6 @@ private slots:
         row("clock not a number", "1", "1", "15", "1000x", "");
         row("clock 0", "1", "1", "15", "0", "");
     }
-
     void rampCommand()
     {
         QFETCH(QString, rate);

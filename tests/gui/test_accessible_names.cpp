@@ -29,15 +29,16 @@ class TestAccessibleNames : public QObject {
     Q_OBJECT
 
 private slots:
-    void names_data()
+    void announcedTexts_data()
     {
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<QString>("name");
-
-        const auto row = [](const char *control, const char *name) {
-            QTest::newRow(control) << QString::fromLatin1(control) << QString::fromUtf8(name);
+        QTest::addColumn<QString>("control"); // an object name, or a frame's caption
+        QTest::addColumn<int>("text"); // QAccessible::Text
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *control, const QString &expected, QAccessible::Text text = QAccessible::Name) {
+            QTest::addRow("%s, %s", control, text == QAccessible::Name ? "name" : "description")
+                << QString::fromUtf8(control) << int(text) << expected;
         };
-        // Boxes and sliders: the caption of their frame, or the label beside them.
+        // Names of boxes and sliders: the caption of their frame, or the label beside them.
         row("txtIP", "IP Address");
         row("txtPort", "Port");
         row("txtFreq", "DDS Frequency");
@@ -47,8 +48,8 @@ private slots:
         row("txtStopFreq", "Stop f (MHz)");
         row("sldGain", "Gain (Icp) 'g'");
         row("sldContrast", "Contrast 'c'");
-        // Buttons and option buttons: their caption, or in words where it is a
-        // symbol or a state.
+        // Names of buttons and option buttons: their caption, or in words where
+        // it is a symbol or a state.
         row("cmdHb", "Heartbeat");
         row("cmdDdsReg", "DDS Reg 0xB0");
         row("cmdUpdateFreq", "Update 0xA5");
@@ -64,16 +65,26 @@ private slots:
         row("optDdsPolarity_1", "minus: tuned laser below the reference");
         row("optDdsPower_0", "On");
         row("optDdsPower_1", "Off");
+        // Descriptions: the hint, in words where it has symbols, or a state.
+        const QString polarity = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
+        row("Polarity 'p'", polarity, QAccessible::Description);
+        row("optDdsPolarity_0", polarity, QAccessible::Description);
+        row("optDdsPolarity_1", polarity, QAccessible::Description);
+        row("txtFreq", "Offset frequency Laser Freq", QAccessible::Description);
+        row("txtSysClk", "System clock frequency, after PLL and divider (MHz)", QAccessible::Description);
     }
-
-    void names()
+    void announcedTexts()
     {
         QFETCH(QString, control);
-        QFETCH(QString, name);
+        QFETCH(int, text);
+        QFETCH(QString, expected);
         test::PanelHarness panel;
-        auto *widget = panel.form->findChild<QWidget *>(control);
+        QWidget *widget = panel.form->findChild<QWidget *>(control);
+        for (QGroupBox *frame : panel.form->findChildren<QGroupBox *>())
+            if (frame->title() == control)
+                widget = frame;
         QVERIFY2(widget, qPrintable(control));
-        QCOMPARE(announced(widget), name);
+        QCOMPARE(::announced(widget, QAccessible::Text(text)), expected);
     }
 
     // A control added later without a name is caught here.
@@ -107,14 +118,12 @@ private slots:
     {
         QTest::addColumn<QString>("events"); // a: a datagram arrives; t: a tick one second later
         QTest::addColumn<bool>("heard");
-
         QTest::newRow("before the unit answers") << "" << false;
         QTest::newRow("the unit answers") << "a" << true;
         QTest::newRow("two seconds of silence") << "att" << true;
         QTest::newRow("it falls silent") << "attt" << false;
         QTest::newRow("it is heard again") << "attta" << true;
     }
-
     void linkState()
     {
         QFETCH(QString, events);
@@ -133,33 +142,6 @@ private slots:
         QCOMPARE(::announced(&ipBox, QAccessible::Description),
                  QLatin1String(heard ? window::kUnitHeardText : window::kNoAnswerText));
         QCOMPARE(window::backgroundOf(ipBox) == window::kWhite, heard);
-    }
-
-    // Descriptions: the hint, in words where it has symbols, or a state.
-    void descriptions_data()
-    {
-        QTest::addColumn<QString>("control"); // an object name, or a frame's caption
-        QTest::addColumn<QString>("description");
-
-        const QString polarity = QStringLiteral("Is tuned laser freq greater than or less than reference laser?");
-        QTest::newRow("polarity frame") << "Polarity 'p'" << polarity;
-        QTest::newRow("plus") << "optDdsPolarity_0" << polarity;
-        QTest::newRow("minus") << "optDdsPolarity_1" << polarity;
-        QTest::newRow("frequency box") << "txtFreq" << "Offset frequency Laser Freq";
-        QTest::newRow("a hint without symbols") << "txtSysClk" << "System clock frequency, after PLL and divider (MHz)";
-    }
-
-    void descriptions()
-    {
-        QFETCH(QString, control);
-        QFETCH(QString, description);
-        test::PanelHarness panel;
-        QWidget *widget = panel.form->findChild<QWidget *>(control);
-        for (QGroupBox *frame : panel.form->findChildren<QGroupBox *>())
-            if (frame->title() == control)
-                widget = frame;
-        QVERIFY2(widget, qPrintable(control));
-        QCOMPARE(announced(widget, QAccessible::Description), description);
     }
 
     // The heartbeat button keeps its name; its description follows the caption.

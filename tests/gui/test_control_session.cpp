@@ -87,17 +87,6 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<UserAction>("user");
         QTest::addColumn<QJsonValue>("result");
-
-        const auto assign = [](const char *box, const char *text, bool leave) -> UserAction {
-            return [=](test::PanelHarness &h) {
-                auto *target = h.form->findChild<controls::TextBox *>(QLatin1String(box));
-                if (leave)
-                    QVERIFY(test::moveFocusTo(target));
-                target->assign(QLatin1String(text));
-                if (leave)
-                    QVERIFY(test::moveFocusTo(&h.controls().cmdDdsReg));
-            };
-        };
         const auto clickOn = [](const char *name) -> UserAction {
             return [=](test::PanelHarness &h) { h.click(h.form->findChild<QWidget *>(QLatin1String(name))); };
         };
@@ -117,47 +106,52 @@ private slots:
             };
         };
 
-        QTest::newRow("set txtFreq 600") << request("set", named("txtFreq", "value", "600"))
-                                         << assign("txtFreq", "600", false) << QJsonValue("500");
-        QTest::newRow("set txtFreq 12abc") << request("set", named("txtFreq", "value", "12abc"))
-                                           << assign("txtFreq", "12abc", false) << QJsonValue("12abc");
-        QTest::newRow("set txtSysClk 50, left") << request("set", named("txtSysClk", "value", "50"))
-                                                << assign("txtSysClk", "50", true) << QJsonValue("100");
-        QTest::newRow("set txtRampRate empty, left")
-            << request("set", named("txtRampRate", "value", "")) << assign("txtRampRate", "", true) << QJsonValue("0");
-        QTest::newRow("set txtRampStep 2^32, left")
-            << request("set", named("txtRampStep", "value", "4294967296")) << assign("txtRampStep", "4294967296", true)
-            << QJsonValue("4294967295");
-        QTest::newRow("set txtStopFreq 600") << request("set", named("txtStopFreq", "value", "600"))
-                                             << assign("txtStopFreq", "600", false) << QJsonValue("500");
-        QTest::newRow("set sldContrast 40")
-            << request("set", named("sldContrast", "value", 40))
-            << UserAction([](test::PanelHarness &h) { h.controls().sldContrast.setValue(40); }) << QJsonValue(40);
-        QTest::newRow("set sldGain 0") << request("set", named("sldGain", "value", 0))
-                                       << UserAction([](test::PanelHarness &h) { h.controls().sldGain.setValue(0); })
-                                       << QJsonValue(0);
+        const auto row = [](const char *tag, const QByteArray &line, const UserAction &user, const QJsonValue &result) {
+            QTest::newRow(tag) << line << user << result;
+        };
+        // A box's text set, or assigned by the program (inside and out of the box, when `leave`).
+        const auto set = [&row](const char *tag, const char *box, const char *text, bool leave, const char *result) {
+            const UserAction user = [=](test::PanelHarness &h) {
+                auto *target = h.form->findChild<controls::TextBox *>(QLatin1String(box));
+                if (leave)
+                    QVERIFY(test::moveFocusTo(target));
+                target->assign(QLatin1String(text));
+                if (leave)
+                    QVERIFY(test::moveFocusTo(&h.controls().cmdDdsReg));
+            };
+            row(tag, request("set", named(box, "value", text)), user, result);
+        };
+        const auto slide = [&row](const char *tag, const char *slider, int value) {
+            const UserAction user = [=](test::PanelHarness &h) {
+                h.form->findChild<QSlider *>(QLatin1String(slider))->setValue(value);
+            };
+            row(tag, request("set", named(slider, "value", value)), user, value);
+        };
+
+        set("set txtFreq 600", "txtFreq", "600", false, "500");
+        set("set txtFreq 12abc", "txtFreq", "12abc", false, "12abc");
+        set("set txtSysClk 50, left", "txtSysClk", "50", true, "100");
+        set("set txtRampRate empty, left", "txtRampRate", "", true, "0");
+        set("set txtRampStep 2^32, left", "txtRampStep", "4294967296", true, "4294967295");
+        set("set txtStopFreq 600", "txtStopFreq", "600", false, "500");
+        slide("set sldContrast 40", "sldContrast", 40);
+        slide("set sldGain 0", "sldGain", 0);
         for (const char *button : {"cmdUpdateFreq", "cmdRampStart", "cmdRampStop", "cmdDdsReg", "cmdSeqClear",
                                    "cmdSeqFreq", "cmdSeqRamp", "cmdSeqAdwin", "cmdSeqExecute", "cmdSeqRestart"})
-            QTest::newRow(button) << request("click", named(button)) << clickOn(button) << QJsonValue(true);
-        QTest::newRow("cmdHb") << request("click", named("cmdHb")) << clickOn("cmdHb") << QJsonValue("HB is off");
-        QTest::newRow("polarity 1") << request("click", named("optDdsPolarity", "index", 1))
-                                    << option("optDdsPolarity", 1) << QJsonValue(1);
-        QTest::newRow("polarity 0, already selected")
-            << request("click", named("optDdsPolarity", "index", 0)) << option("optDdsPolarity", 0) << QJsonValue(0);
-        QTest::newRow("power off") << request("click", named("optDdsPower", "index", 1)) << option("optDdsPower", 1)
-                                   << QJsonValue(1);
-        QTest::newRow("enter txtFreq") << request("enter", named("txtFreq")) << enterIn("txtFreq")
-                                       << QJsonValue("12.34");
-        QTest::newRow("enter txtStopFreq")
-            << request("enter", named("txtStopFreq")) << enterIn("txtStopFreq") << QJsonValue("15");
+            row(button, request("click", named(button)), clickOn(button), true);
+        row("cmdHb", request("click", named("cmdHb")), clickOn("cmdHb"), "HB is off");
+        row("polarity 1", request("click", named("optDdsPolarity", "index", 1)), option("optDdsPolarity", 1), 1);
+        row("polarity 0, already selected", request("click", named("optDdsPolarity", "index", 0)),
+            option("optDdsPolarity", 0), 0);
+        row("power off", request("click", named("optDdsPower", "index", 1)), option("optDdsPower", 1), 1);
+        row("enter txtFreq", request("enter", named("txtFreq")), enterIn("txtFreq"), "12.34");
+        row("enter txtStopFreq", request("enter", named("txtStopFreq")), enterIn("txtStopFreq"), "15");
     }
-
     void requestDoesWhatTheUserDoes()
     {
         QFETCH(QByteArray, request);
         QFETCH(UserAction, user);
         QFETCH(QJsonValue, result);
-
         Window byRequest;
         const QJsonObject answer = answerTo(byRequest.session, request);
         QCOMPARE(answer.value(QLatin1String("result")), result);
@@ -174,42 +168,33 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("code");
-
-        QTest::newRow("not JSON") << QByteArray("{\"jsonrpc\": \"2.0\", ") << remote::code::kParseError;
-        QTest::newRow("an array") << QByteArray("[1, 2]") << remote::code::kInvalidRequest;
-        QTest::newRow("no jsonrpc") << QByteArray(R"({"id": 1, "method": "get"})") << remote::code::kInvalidRequest;
-        QTest::newRow("method a number") << QByteArray(R"({"jsonrpc": "2.0", "id": 1, "method": 5})")
-                                         << remote::code::kInvalidRequest;
-        QTest::newRow("id an object") << QByteArray(R"({"jsonrpc": "2.0", "id": {}, "method": "get"})")
-                                      << remote::code::kInvalidRequest;
-        QTest::newRow("unknown method") << request("reset", {}) << remote::code::kMethodNotFound;
-        QTest::newRow("params an array") << QByteArray(R"({"jsonrpc":"2.0","id":1,"method":"set","params":[1]})")
-                                         << remote::code::kInvalidParams;
-        QTest::newRow("unknown control") << request("set", named("txtNothing", "value", "1"))
-                                         << remote::code::kInvalidParams;
-        QTest::newRow("no name") << request("click", {}) << remote::code::kInvalidParams;
-        QTest::newRow("box given a number")
-            << request("set", named("txtFreq", "value", 5)) << remote::code::kInvalidParams;
-        QTest::newRow("slider given a text")
-            << request("set", named("sldGain", "value", "5")) << remote::code::kInvalidParams;
-        QTest::newRow("slider given 2.5")
-            << request("set", named("sldGain", "value", 2.5)) << remote::code::kInvalidParams;
-        QTest::newRow("gain 8") << request("set", named("sldGain", "value", 8)) << remote::code::kInvalidParams;
-        QTest::newRow("contrast -1") << request("set", named("sldContrast", "value", -1))
-                                     << remote::code::kInvalidParams;
-        QTest::newRow("the port box") << request("set", named("txtPort", "value", "1")) << remote::code::kInvalidParams;
-        QTest::newRow("clicking a box") << request("click", named("txtFreq")) << remote::code::kInvalidParams;
-        QTest::newRow("option index 2") << request("click", named("optDdsPower", "index", 2))
-                                        << remote::code::kInvalidParams;
-        QTest::newRow("option without index") << request("click", named("optDdsPower")) << remote::code::kInvalidParams;
-        QTest::newRow("enter in the clock") << request("enter", named("txtSysClk")) << remote::code::kInvalidParams;
+        const auto row = [](const char *tag, const QByteArray &line, int code = remote::code::kInvalidParams) {
+            QTest::newRow(tag) << line << code;
+        };
+        row("not JSON", "{\"jsonrpc\": \"2.0\", ", remote::code::kParseError);
+        row("an array", "[1, 2]", remote::code::kInvalidRequest);
+        row("no jsonrpc", R"({"id": 1, "method": "get"})", remote::code::kInvalidRequest);
+        row("method a number", R"({"jsonrpc": "2.0", "id": 1, "method": 5})", remote::code::kInvalidRequest);
+        row("id an object", R"({"jsonrpc": "2.0", "id": {}, "method": "get"})", remote::code::kInvalidRequest);
+        row("unknown method", request("reset", {}), remote::code::kMethodNotFound);
+        row("params an array", R"({"jsonrpc":"2.0","id":1,"method":"set","params":[1]})");
+        row("unknown control", request("set", named("txtNothing", "value", "1")));
+        row("no name", request("click", {}));
+        row("box given a number", request("set", named("txtFreq", "value", 5)));
+        row("slider given a text", request("set", named("sldGain", "value", "5")));
+        row("slider given 2.5", request("set", named("sldGain", "value", 2.5)));
+        row("gain 8", request("set", named("sldGain", "value", 8)));
+        row("contrast -1", request("set", named("sldContrast", "value", -1)));
+        row("the port box", request("set", named("txtPort", "value", "1")));
+        row("clicking a box", request("click", named("txtFreq")));
+        row("option index 2", request("click", named("optDdsPower", "index", 2)));
+        row("option without index", request("click", named("optDdsPower")));
+        row("enter in the clock", request("enter", named("txtSysClk")));
     }
-
     void refusedRequestChangesNothing()
     {
         QFETCH(QByteArray, line);
         QFETCH(int, code);
-
         Window window;
         const QJsonObject before = window.operations.state();
         const QJsonObject answer = answerTo(window.session, line);

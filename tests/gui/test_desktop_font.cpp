@@ -1,6 +1,7 @@
 // The window under a larger desktop font: the layout grows by one factor,
-// so every control keeps its place in the arrangement and nothing is cut.
-// (The window with the default font is test_window's.)
+// so every control keeps its place in the arrangement and nothing is cut,
+// there as with the desktop's own font. (The rest of the window with the
+// default font is test_window's.)
 
 #include "gui/window/desktop_scale.h"
 #include "support/panel_harness.h"
@@ -44,7 +45,6 @@ private slots:
         QTest::addColumn<int>("dpi");
         QTest::addColumn<double>("fontFactor");
         QTest::addColumn<double>("geometryFactor");
-
         const auto points = [](double size) {
             QFont font;
             font.setPointSizeF(size);
@@ -59,7 +59,6 @@ private slots:
         QTest::newRow("20 pt at 192 DPI") << points(20) << 192 << 20.0 / 9 << 40.0 / 9;
         QTest::newRow("24 px at 96 DPI is 18 pt") << pixels << 96 << 2.0 << 2.0;
     }
-
     void scale()
     {
         QFETCH(QFont, font);
@@ -117,12 +116,15 @@ private slots:
 
     // Nothing is cut: controls inside their frames, captions inside their
     // buttons, frames' captions across their frames, a line of text in every box.
-    void nothingIsCut_data() { layoutGrows_data(); }
-
+    void nothingIsCut_data()
+    {
+        layoutGrows_data();
+        QTest::newRow("the desktop's own font") << 0.0;
+    }
     void nothingIsCut()
     {
         QFETCH(double, points);
-        const auto panel = panelAt(points);
+        const auto panel = points > 0 ? panelAt(points) : std::make_unique<test::PanelHarness>();
         const auto widgets = panel->form->findChildren<QWidget *>();
         for (const QWidget *widget : widgets) {
             const QWidget *container = widget->parentWidget();

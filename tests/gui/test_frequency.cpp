@@ -41,7 +41,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("lastKeySent");
-
         const QString twice = QStringLiteral("A5 00 00 00 00 80 | 70 00 | A5 00 00 00 00 80 | 70 00");
         QTest::newRow("12.34") << "12.34" << false << "12.34" << "(394.88MHz)" << "A5 00 D8 B6 28 03 | 70 00";
         QTest::newRow("12.34 with --") << "12.34" << true << "12.34" << "(394.88MHz)" << "A5 00 D8 B6 28 03 | 70 01";
@@ -55,7 +54,6 @@ private slots:
         QTest::newRow("lone minus") << "-" << false << "-" << "(0MHz)" << "A5 00 00 00 00 00 | 70 00";
         QTest::newRow("emptied") << "" << false << "" << "(0MHz)" << "A5 00 00 00 00 00 | 70 00";
     }
-
     void typedFrequency()
     {
         // Typed into a box whose text is selected, the first key replaces it.
@@ -94,7 +92,6 @@ private slots:
         QTest::newRow("12.34abc") << "12.34abc" << "A5 00 D8 B6 28 03 | 70 00";
         QTest::newRow("empty") << "" << "A5 00 00 00 00 00 | 70 00";
     }
-
     void updateButtonAndEnter()
     {
         QFETCH(QString, text);
@@ -142,7 +139,6 @@ private slots:
         QTest::newRow("1e typed becomes 1") << "1e" << "1" << "100";
         QTest::newRow("250.5") << "250.5" << "250.5" << "250.5";
     }
-
     void typedClock()
     {
         QFETCH(QString, typed);
@@ -172,17 +168,6 @@ private slots:
         form.controls().txtFreq.end(false);
         QTest::keyClick(&form.controls().txtFreq, Qt::Key_0);
         QCOMPARE(form.controls().txtFreq.text(), QStringLiteral("50"));
-    }
-
-    void clickRaisesClockBeforeTheButtonActs()
-    {
-        window::FormMain &form = *harness->form;
-        QVERIFY(test::typeOver(&form.controls().txtSysClk, QStringLiteral("99.9")));
-        harness->clear();
-        PanelHarness::click(&form.controls().cmdUpdateFreq);
-        QCOMPARE(form.controls().txtSysClk.text(), QStringLiteral("100"));
-        // 12.34 MHz at a clock of 100 MHz, not 99.9.
-        QCOMPARE(harness->sentHex(), QStringLiteral("A5 00 74 24 97 1F | 70 00"));
     }
 
     // A negative clock written whole stays until the box is left; the
@@ -218,7 +203,6 @@ private slots:
         QTest::addColumn<int>("runs");
         QTest::addColumn<QString>("sentByARun");
         QTest::addColumn<QString>("storedAs"); // the setting a run writes the text to, if any
-
         const auto row = [](const char *box, const char *clock, const char *assigned, const char *settled, int runs,
                             const char *sent, const QString &storedAs) {
             QTest::newRow(box) << box << clock << assigned << settled << runs << sent << storedAs;
@@ -229,7 +213,6 @@ private slots:
         row("txtRampStep", "1000", "-2.5", "0", 2, "", settings::names::RampStep);
         row("txtStopFreq", "250", "-200", "-125", 2, "", settings::names::RampStopFreq);
     }
-
     void assignedTextSettlesInItsBox()
     {
         QFETCH(QString, box);

@@ -37,7 +37,6 @@ private slots:
         QTest::newRow("ends in on") << "anything on" << true << "HB is off";
         QTest::newRow("empty") << "" << false << "HB is on";
     }
-
     void captionRule()
     {
         QFETCH(QString, caption);
@@ -45,12 +44,6 @@ private slots:
         QFETCH(QString, toggled);
         QCOMPARE(link::heartbeatIsOn(caption), on);
         QCOMPARE(link::toggledHeartbeatCaption(caption), toggled);
-    }
-
-    void timerRunsOnceASecondAfterStartUp()
-    {
-        QVERIFY(harness->form->controls().tmrHB.isActive());
-        QCOMPARE(harness->form->controls().tmrHB.interval(), 1000);
     }
 
     void unitAbsent()
@@ -91,7 +84,6 @@ private slots:
         QTest::newRow("2 s and 1 ns") << qint64(2'000'000'001) << true;
         QTest::newRow("3 s") << qint64(3'000'000'000) << true;
     }
-
     void silenceThreshold()
     {
         QFETCH(qint64, silenceNs);

@@ -28,7 +28,6 @@ private slots:
         QTest::newRow("power off") << "optDdsPower_1" << "A0 00";
         QTest::newRow("power on (already selected)") << "optDdsPower_0" << "A0 01";
     }
-
     void optionClicks()
     {
         QFETCH(QString, option);
@@ -69,7 +68,6 @@ private slots:
         QTest::newRow("gain 5") << "sldGain" << 5 << "67 A0" << "Gain (CP current)" << "5";
         QTest::newRow("contrast 50") << "sldContrast" << 50 << "63 32" << "Display Contrast" << "50%";
     }
-
     void sliders()
     {
         QFETCH(QString, slider);
@@ -102,7 +100,6 @@ private slots:
         QTest::newRow("gain") << "sldGain";
         QTest::newRow("contrast") << "sldContrast";
     }
-
     void failedSendKeepsHintButStores()
     {
         QFETCH(QString, slider);

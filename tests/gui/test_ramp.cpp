@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 using namespace veloxa;
 using test::bytes;
@@ -82,7 +83,6 @@ private slots:
         // correction writes in its nested run and again when the run that made
         // it goes on; the emptied stop box is stored too.
         QTest::addColumn<QStringList>("writes");
-
         const QString c1000 = QStringLiteral("1000");
         auto row = [](const char *name, const char *which, const QString &clock, const char *typed, const char *text,
                       const QStringList &writes = {}) {
@@ -105,7 +105,6 @@ private slots:
         row("stop letters stay", "stop", c1000, "abc", "abc", {"", "a", "ab", "abc"});
         row("stop 200 at clock 250", "stop", QStringLiteral("250"), "200", "125");
     }
-
     void typedTextIsCorrectedAndStored()
     {
         QFETCH(QString, which);
@@ -113,7 +112,6 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, text);
         QFETCH(QStringList, writes);
-
         if (clock != QLatin1String("1000"))
             setClock(clock);
         h->clear();
@@ -147,12 +145,10 @@ private slots:
     {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("leaveBy");
-
         for (const char *which : {"rate", "step", "stop"})
             for (const char *leaveBy : {"setFocus", "mouse", "tab"})
                 QTest::addRow("%s, %s", which, leaveBy) << which << leaveBy;
     }
-
     void emptiedBoxWhenLeft()
     {
         QFETCH(QString, which);
@@ -190,13 +186,11 @@ private slots:
     {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("assigned");
-
         QTest::newRow("rate, 6 characters") << "rate" << "000123";
         QTest::newRow("rate, 10 characters") << "rate" << "12abcdefgh";
         QTest::newRow("step, 11 characters") << "step" << "00000000001";
         QTest::newRow("step, 14 characters") << "step" << "4294967295    ";
     }
-
     void longerAssignedTextIsKept()
     {
         QFETCH(QString, which);
@@ -226,7 +220,6 @@ private slots:
         QTest::newRow("rate") << "rate";
         QTest::newRow("step") << "step";
     }
-
     void fractionWithTrailingTextStaysAsTyped()
     {
         QFETCH(QString, which);
@@ -249,46 +242,6 @@ private slots:
         QCOMPARE(h->store.writes, (Writes{{settingOf(which), QStringLiteral("7.9 apples")}}));
     }
 
-    void enterInRateOrStepDoesNothing_data()
-    {
-        QTest::addColumn<QString>("which");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-
-        const QList<QPair<const char *, QPair<int, int>>> keys{
-            {"Return", {Qt::Key_Return, Qt::NoModifier}},
-            {"Shift+Return", {Qt::Key_Return, Qt::ShiftModifier}},
-            {"Ctrl+Return", {Qt::Key_Return, Qt::ControlModifier}},
-            {"Alt+Return", {Qt::Key_Return, Qt::AltModifier}},
-            {"keypad Enter", {Qt::Key_Enter, Qt::KeypadModifier}},
-            {"Shift+keypad Enter", {Qt::Key_Enter, int(Qt::KeypadModifier | Qt::ShiftModifier)}},
-            {"Ctrl+keypad Enter", {Qt::Key_Enter, int(Qt::KeypadModifier | Qt::ControlModifier)}},
-            {"Ctrl+M", {Qt::Key_M, Qt::ControlModifier}},
-        };
-        for (const char *which : {"rate", "step"})
-            for (const auto &key : keys)
-                QTest::addRow("%s, %s", which, key.first) << which << key.second.first << key.second.second;
-    }
-
-    void enterInRateOrStepDoesNothing()
-    {
-        QFETCH(QString, which);
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        controls::TextBox *target = box(which);
-
-        QVERIFY(test::retype(target, QStringLiteral("42")));
-        h->clear();
-        const QString texts = h->boxTexts();
-
-        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-
-        QCOMPARE(h->boxTexts(), texts);
-        QCOMPARE(h->channel.attempts, 0);
-        QCOMPARE(h->store.writes, Writes());
-        QVERIFY(target->hasFocus());
-    }
-
     // While the clock box is still being typed into it may hold 0, a number
     // below 100 or a negative number. A stop text assigned then (as start-up
     // or other code might) is checked against that clock when the clock is
@@ -302,7 +255,6 @@ private slots:
         QTest::addColumn<QString>("assigned");
         QTest::addColumn<QString>("stopText");
         QTest::addColumn<int>("changes"); // changed() of the stop box: 1 when no rule corrected it
-
         QTest::newRow("clock -5, stop 600") << "5" << true << "-5" << "600" << "600" << 1;
         QTest::newRow("clock -5, stop -600") << "5" << true << "-5" << "-600" << "-600" << 1;
         QTest::newRow("clock -5, stop 0") << "5" << true << "-5" << "0" << "0" << 1;
@@ -316,7 +268,6 @@ private slots:
         QTest::newRow("clock 50, stop -600") << "50" << false << "50" << "-600" << "-25" << 2;
         QTest::newRow("clock 50, stop 20") << "50" << false << "50" << "20" << "20" << 1;
     }
-
     void stopRulesWhileClockIsBeingTyped()
     {
         QFETCH(QString, clockKeys);
@@ -359,48 +310,60 @@ private slots:
 
     // ---- Ramp start and stop ---------------------------------------------
 
-    void rampStartSendsCommandAndPolarity_data()
+    // Start and Add Ramp read the same boxes. The command's bytes for every
+    // kind of text are the builder's table (test_rules); here the buttons'
+    // wiring: which box is which, the polarity repeat behind Start (none
+    // behind the sequence's entry), and stop texts the clock rules leave.
+    void rampButtonsReadTheBoxes_data()
     {
+        QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("rate");
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("stop");
         QTest::addColumn<QString>("clock"); // typed last; "1000" leaves the box alone
         QTest::addColumn<QString>("sent");
-
-        // The command's bytes for every kind of text are the builder's table
-        // (test_rules); here the button's wiring: which box is which, the
-        // polarity repeat behind it, and stop texts the clock rules leave.
+        const auto row = [](const char *name, const char *button, const char *rate, const char *step, const char *stop,
+                            const char *clock, const QString &sent) {
+            QTest::newRow(name) << button << rate << step << stop << clock << sent;
+        };
+        const QString initial = QString::fromLatin1(kInitialRampStart);
         const QString polarity = QStringLiteral(" | 70 00");
-        QTest::newRow("initial texts") << "1" << "1" << "15" << "1000"
-                                       << QString::fromLatin1(kInitialRampStart) + polarity;
-        QTest::newRow("step 1e3, rate 300") << "300" << "1e3" << "15" << "1000"
-                                            << "AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03" + polarity;
-        QTest::newRow("stop 125 at clock 250") << "1" << "1" << "125" << "250"
-                                               << "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80" + polarity;
+        const char *start = "cmdRampStart";
+        row("start, initial texts", start, "1", "1", "15", "1000", initial + polarity);
+        row("start, step 1e3, rate 300", start, "300", "1e3", "15", "1000",
+            "AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03" + polarity);
+        row("start, stop 125 at clock 250", start, "1", "1", "125", "250",
+            "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80" + polarity);
         // Nothing at all: neither the ramp-start nor the polarity command.
-        QTest::newRow("rate 12abc") << "12abc" << "1" << "15" << "1000" << "";
-        QTest::newRow("stop 400 after clock lowered to 400") << "1" << "1" << "400" << "400" << "";
+        row("start, rate 12abc", start, "12abc", "1", "15", "1000", "");
+        row("start, stop 400 after clock lowered to 400", start, "1", "1", "400", "400", "");
+        const char *add = "cmdSeqRamp";
+        row("add, initial texts", add, "1", "1", "15", "1000", "C1 " + initial);
+        row("add, step 1e3, rate 300", add, "300", "1e3", "15", "1000",
+            "C1 AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03");
+        row("add, stop 399.99 after clock lowered to 400", add, "1", "1", "399.99", "400",
+            "C1 AC 00 00 01 00 00 00 00 01 00 00 00 91 5C FE FF");
+        row("add, rate 12abc", add, "12abc", "1", "15", "1000", "");
     }
-
-    void rampStartSendsCommandAndPolarity()
+    void rampButtonsReadTheBoxes()
     {
+        QFETCH(QString, button);
         QFETCH(QString, rate);
         QFETCH(QString, step);
         QFETCH(QString, stop);
         QFETCH(QString, clock);
         QFETCH(QString, sent);
-
         h->typeRampTexts(rate, step, stop, clock, &h->form->controls().cmdRampStop);
         if (QTest::currentTestFailed())
             return;
         h->clear();
         const QString texts = h->boxTexts();
 
-        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
+        QTest::mouseClick(h->form->findChild<QPushButton *>(button), Qt::LeftButton);
 
         QCOMPARE(h->sentHex(), sent);
         QCOMPARE(h->channel.attempts, static_cast<int>(h->channel.sent.size()));
-        // Ramp start changes no box and stores nothing.
+        // The buttons change no box and store nothing.
         QCOMPARE(h->boxTexts(), texts);
         QCOMPARE(h->store.writes, Writes());
     }
@@ -423,44 +386,50 @@ private slots:
         QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes("70 00")}));
     }
 
-    void enterInStopBoxStartsRamp_data()
+    // Enter in a ramp box changes nothing there; in the stop box a key that
+    // types a carriage return starts the ramp, as a click on Start does.
+    void enterInARampBox_data()
     {
+        QTest::addColumn<QString>("which");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("starts"); // the key types a carriage return
-
-        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
-        QTest::newRow("Shift+Return") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << true;
-        QTest::newRow("Ctrl+Return") << int(Qt::Key_Return) << int(Qt::ControlModifier) << false;
-        QTest::newRow("Alt+Return") << int(Qt::Key_Return) << int(Qt::AltModifier) << false;
-        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
-        QTest::newRow("Enter without keypad flag") << int(Qt::Key_Enter) << int(Qt::NoModifier) << true;
-        QTest::newRow("Shift+keypad Enter")
-            << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ShiftModifier) << true;
-        QTest::newRow("Ctrl+keypad Enter")
-            << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::ControlModifier) << false;
-        QTest::newRow("Alt+keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier | Qt::AltModifier) << false;
-        // Ctrl+M types character 13 as well.
-        QTest::newRow("Ctrl+M") << int(Qt::Key_M) << int(Qt::ControlModifier) << true;
-        QTest::newRow("Ctrl+Shift+M") << int(Qt::Key_M) << int(Qt::ControlModifier | Qt::ShiftModifier) << true;
+        QTest::addColumn<bool>("starts");
+        // Each key and whether it types a carriage return (Ctrl+M types character 13 as well).
+        const QList<std::tuple<const char *, Qt::Key, Qt::KeyboardModifiers, bool>> keys{
+            {"Return", Qt::Key_Return, Qt::NoModifier, true},
+            {"Shift+Return", Qt::Key_Return, Qt::ShiftModifier, true},
+            {"Ctrl+Return", Qt::Key_Return, Qt::ControlModifier, false},
+            {"Alt+Return", Qt::Key_Return, Qt::AltModifier, false},
+            {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, true},
+            {"Enter without keypad flag", Qt::Key_Enter, Qt::NoModifier, true},
+            {"Shift+keypad Enter", Qt::Key_Enter, Qt::KeypadModifier | Qt::ShiftModifier, true},
+            {"Ctrl+keypad Enter", Qt::Key_Enter, Qt::KeypadModifier | Qt::ControlModifier, false},
+            {"Alt+keypad Enter", Qt::Key_Enter, Qt::KeypadModifier | Qt::AltModifier, false},
+            {"Ctrl+M", Qt::Key_M, Qt::ControlModifier, true},
+            {"Ctrl+Shift+M", Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier, true},
+        };
+        for (const char *which : {"rate", "step", "stop"})
+            for (const auto &[name, key, modifiers, typesReturn] : keys)
+                QTest::addRow("%s, %s", which, name) << which << int(key) << int(modifiers)
+                                                     << (typesReturn && QLatin1String(which) == QLatin1String("stop"));
     }
-
-    void enterInStopBoxStartsRamp()
+    void enterInARampBox()
     {
+        QFETCH(QString, which);
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(bool, starts);
-        controls::TextBox *stop = &h->form->controls().txtStopFreq;
+        controls::TextBox *target = box(which);
 
-        QVERIFY(test::retype(stop, QStringLiteral("-123.5")));
+        QVERIFY(test::retype(&h->form->controls().txtStopFreq, QStringLiteral("-123.5")));
         QVERIFY(test::retype(&h->form->controls().txtRampRate, QStringLiteral("300")));
-        QVERIFY(test::moveFocusTo(stop));
+        QVERIFY(test::moveFocusTo(target));
         h->clear();
         const QString texts = h->boxTexts();
 
-        QTest::keyClick(stop, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(h->boxTexts(), texts);
-        QVERIFY(stop->hasFocus());
+        QVERIFY(target->hasFocus());
         QCOMPARE(h->store.writes, Writes());
         if (!starts) {
             QCOMPARE(h->channel.attempts, 0);

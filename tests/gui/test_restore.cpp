@@ -7,114 +7,67 @@
 
 using namespace veloxa;
 
+namespace {
+
 using Stored = QMap<QString, QString>;
+
+// A row of restore_data(): what the store holds, what the controls show
+// afterwards, and what the controls' own handling writes back.
+void row(const char *name, const Stored &stored, const Stored &expected, const QStringList &writeBacks = {})
+{
+    QTest::newRow(name) << stored << expected << writeBacks;
+}
+
+} // namespace
 
 class TestRestore : public QObject {
     Q_OBJECT
 
-private:
-    // The rows of restore_data(), by the value they are about: one a check
-    // the value passes and one it fails, where the control shows it; which
-    // values pass is test_rules' table.
-    static void frequencyRows()
-    {
-        QTest::newRow("frequency clamped against the initial clock")
-            << Stored{{"Frequency", "9999.99"}, {"System Clock", "100"}}
-            << Stored{{"txtFreq", "500"}, {"txtSysClk", "100"}, {"lblLaserFreq", "(16GHz)"}} << QStringList{};
-        QTest::newRow("frequency 10000 ignored")
-            << Stored{{"Frequency", "10000"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(Laser Freq)"}}
-            << QStringList{};
-        QTest::newRow("frequency written anew")
-            << Stored{{"Frequency", "12.340"}} << Stored{{"txtFreq", "12.34"}, {"lblLaserFreq", "(394.88MHz)"}}
-            << QStringList{};
-        QTest::newRow("same frequency still labelled")
-            << Stored{{"Frequency", "12.34"}} << Stored{{"lblLaserFreq", "(394.88MHz)"}} << QStringList{};
-    }
-
-    static void clockRows()
-    {
-        QTest::newRow("clock 250.50 written anew")
-            << Stored{{"System Clock", "250.50"}} << Stored{{"txtSysClk", "250.5"}} << QStringList{};
-    }
-
-    static void addressRows()
-    {
-        QTest::newRow("IP trimmed") << Stored{{"IP Address", " 10.0.0.1 "}} << Stored{{"txtIP", "10.0.0.1"}}
-                                    << QStringList{};
-    }
-
-    static void polarityRows()
-    {
-        QTest::newRow("polarity False") << Stored{{"Polarity", "False"}} << Stored{{"optDdsPolarity", "1"}}
-                                        << QStringList{};
-        QTest::newRow("polarity false") << Stored{{"Polarity", "false"}} << Stored{{"optDdsPolarity", "0"}}
-                                        << QStringList{};
-    }
-
-    static void sliderRows()
-    {
-        QTest::newRow("gain 3abc") << Stored{{"Gain (CP current)", "3abc"}} << Stored{{"sldGain", "3"}}
-                                   << QStringList{"Gain (CP current)=3"};
-        QTest::newRow("gain unchanged writes nothing")
-            << Stored{{"Gain (CP current)", "7"}} << Stored{{"sldGain", "7"}} << QStringList{};
-        QTest::newRow("contrast 99.5 refused by the slider")
-            << Stored{{"Display Contrast", "99.5"}} << Stored{{"sldContrast", "80"}} << QStringList{};
-        QTest::newRow("contrast 50.5 halves to even")
-            << Stored{{"Display Contrast", "50.5"}} << Stored{{"sldContrast", "50"}}
-            << QStringList{"Display Contrast=50"};
-    }
-
-    static void rampRows()
-    {
-        QTest::newRow("rate 65536 becomes 65535") << Stored{{"Ramp Rate", "65536"}} << Stored{{"txtRampRate", "65535"}}
-                                                  << QStringList{"Ramp Rate=65535", "Ramp Rate=65535"};
-        QTest::newRow("rate 12abc written anew")
-            << Stored{{"Ramp Rate", "12abc"}} << Stored{{"txtRampRate", "12"}} << QStringList{"Ramp Rate=12"};
-        QTest::newRow("step 2^32 becomes 2^32-1")
-            << Stored{{"Ramp Step", "4294967296"}} << Stored{{"txtRampStep", "4294967295"}}
-            << QStringList{"Ramp Step=4294967295", "Ramp Step=4294967295"};
-        QTest::newRow("step 1e3 written anew")
-            << Stored{{"Ramp Step", "1e3"}} << Stored{{"txtRampStep", "1000"}} << QStringList{"Ramp Step=1000"};
-        QTest::newRow("stop -20") << Stored{{"Ramp Stop Freq", "-20"}} << Stored{{"txtStopFreq", "-20"}}
-                                  << QStringList{"Ramp Stop Freq=-20"};
-        QTest::newRow("stop checked against the stored clock")
-            << Stored{{"Ramp Stop Freq", "150"}, {"System Clock", "200"}}
-            << Stored{{"txtStopFreq", "15"}, {"txtSysClk", "200"}} << QStringList{};
-        QTest::newRow("stop within the stored clock")
-            << Stored{{"Ramp Stop Freq", "99.5"}, {"System Clock", "200"}} << Stored{{"txtStopFreq", "99.5"}}
-            << QStringList{"Ramp Stop Freq=99.5"};
-    }
-
 private slots:
+    // By the value they are about: one a check the value passes and one it
+    // fails, where the control shows it; which values pass is test_rules' table.
     void restore_data()
     {
         QTest::addColumn<Stored>("stored");
         QTest::addColumn<Stored>("expected"); // control -> text/value/selection afterwards
         QTest::addColumn<QStringList>("writeBacks");
-
-        QTest::newRow("empty store") << Stored{}
-                                     << Stored{{"txtFreq", "12.34"},
-                                               {"lblLaserFreq", "(Laser Freq)"},
-                                               {"txtSysClk", "1000"},
-                                               {"sldContrast", "80"}}
-                                     << QStringList{};
-        frequencyRows();
-        clockRows();
-        addressRows();
-        polarityRows();
-        sliderRows();
-        rampRows();
-        QTest::newRow("empty values are not found")
-            << Stored{{"Ramp Stop Freq", ""}, {"Frequency", ""}, {"Display Contrast", ""}}
-            << Stored{{"txtStopFreq", "15"}, {"txtFreq", "12.34"}, {"sldContrast", "80"}} << QStringList{};
+        row("empty store", {},
+            {{"txtFreq", "12.34"}, {"lblLaserFreq", "(Laser Freq)"}, {"txtSysClk", "1000"}, {"sldContrast", "80"}});
+        row("frequency clamped against the initial clock", {{"Frequency", "9999.99"}, {"System Clock", "100"}},
+            {{"txtFreq", "500"}, {"txtSysClk", "100"}, {"lblLaserFreq", "(16GHz)"}});
+        row("frequency 10000 ignored", {{"Frequency", "10000"}},
+            {{"txtFreq", "12.34"}, {"lblLaserFreq", "(Laser Freq)"}});
+        row("frequency written anew", {{"Frequency", "12.340"}},
+            {{"txtFreq", "12.34"}, {"lblLaserFreq", "(394.88MHz)"}});
+        row("same frequency still labelled", {{"Frequency", "12.34"}}, {{"lblLaserFreq", "(394.88MHz)"}});
+        row("clock 250.50 written anew", {{"System Clock", "250.50"}}, {{"txtSysClk", "250.5"}});
+        row("IP trimmed", {{"IP Address", " 10.0.0.1 "}}, {{"txtIP", "10.0.0.1"}});
+        row("polarity False", {{"Polarity", "False"}}, {{"optDdsPolarity", "1"}});
+        row("polarity false", {{"Polarity", "false"}}, {{"optDdsPolarity", "0"}});
+        row("gain 3abc", {{"Gain (CP current)", "3abc"}}, {{"sldGain", "3"}}, {"Gain (CP current)=3"});
+        row("gain unchanged writes nothing", {{"Gain (CP current)", "7"}}, {{"sldGain", "7"}});
+        row("contrast 99.5 refused by the slider", {{"Display Contrast", "99.5"}}, {{"sldContrast", "80"}});
+        row("contrast 50.5 halves to even", {{"Display Contrast", "50.5"}}, {{"sldContrast", "50"}},
+            {"Display Contrast=50"});
+        row("rate 65536 becomes 65535", {{"Ramp Rate", "65536"}}, {{"txtRampRate", "65535"}},
+            {"Ramp Rate=65535", "Ramp Rate=65535"});
+        row("rate 12abc written anew", {{"Ramp Rate", "12abc"}}, {{"txtRampRate", "12"}}, {"Ramp Rate=12"});
+        row("step 2^32 becomes 2^32-1", {{"Ramp Step", "4294967296"}}, {{"txtRampStep", "4294967295"}},
+            {"Ramp Step=4294967295", "Ramp Step=4294967295"});
+        row("step 1e3 written anew", {{"Ramp Step", "1e3"}}, {{"txtRampStep", "1000"}}, {"Ramp Step=1000"});
+        row("stop -20", {{"Ramp Stop Freq", "-20"}}, {{"txtStopFreq", "-20"}}, {"Ramp Stop Freq=-20"});
+        row("stop checked against the stored clock", {{"Ramp Stop Freq", "150"}, {"System Clock", "200"}},
+            {{"txtStopFreq", "15"}, {"txtSysClk", "200"}});
+        row("stop within the stored clock", {{"Ramp Stop Freq", "99.5"}, {"System Clock", "200"}},
+            {{"txtStopFreq", "99.5"}}, {"Ramp Stop Freq=99.5"});
+        row("empty values are not found", {{"Ramp Stop Freq", ""}, {"Frequency", ""}, {"Display Contrast", ""}},
+            {{"txtStopFreq", "15"}, {"txtFreq", "12.34"}, {"sldContrast", "80"}});
     }
-
     void restore()
     {
         QFETCH(Stored, stored);
         QFETCH(Stored, expected);
         QFETCH(QStringList, writeBacks);
-
         test::PanelHarness harness;
         harness.store.values = stored;
         harness.form->show();

@@ -1,6 +1,7 @@
 // The six command-sequence buttons, clicked on the real window: one datagram
 // per click, byte for byte, built from the boxes as they stand, nothing sent
 // when an entry cannot be built, and never a polarity command after it.
+// Which ramp box Add Ramp reads for what is test_ramp's, beside Start.
 
 #include "support/panel_harness.h"
 #include "support/typing.h"
@@ -52,7 +53,6 @@ private slots:
         QTest::addColumn<QString>("frequency"); // typed into txtFreq first; empty leaves "12.34"
         QTest::addColumn<bool>("minusPolarity");
         QTest::addColumn<QByteArray>("datagram");
-
         QTest::newRow("clear") << "cmdSeqClear" << "" << false << bytes("C0");
         QTest::newRow("add frequency 12.34") << "cmdSeqFreq" << "" << false << bytes("C1 A5 00 D8 B6 28 03");
         QTest::newRow("add frequency typed 12.34") << "cmdSeqFreq" << "12.34" << false << bytes("C1 A5 00 D8 B6 28 03");
@@ -64,7 +64,6 @@ private slots:
         QTest::newRow("execute") << "cmdSeqExecute" << "" << false << bytes("C4 00");
         QTest::newRow("restart") << "cmdSeqRestart" << "" << false << bytes("C5");
     }
-
     void buttonSendsItsDatagram()
     {
         QFETCH(QString, buttonName);
@@ -105,18 +104,15 @@ private slots:
         QTest::addColumn<QString>("frequency");
         QTest::addColumn<QString>("clock");
         QTest::addColumn<QString>("sent");
-
         QTest::newRow("200 at clock 100, 2^33") << "200" << "100" << "";
         QTest::newRow("400 at clock 400, 2^32") << "400" << "400" << "";
         QTest::newRow("200 at clock 400, 2^31") << "200" << "400" << "C1 A5 00 00 00 00 80";
     }
-
     void addFrequencyAfterClockChange()
     {
         QFETCH(QString, frequency);
         QFETCH(QString, clock);
         QFETCH(QString, sent);
-
         QVERIFY(test::retype(&h->form->controls().txtFreq, frequency));
         QCOMPARE(h->form->controls().txtFreq.text(), frequency);
         setClock(clock);
@@ -133,46 +129,6 @@ private slots:
         h->clear();
         click(&h->form->controls().cmdSeqAdwin);
         QCOMPARE(h->sentHex(), QStringLiteral("C1 A4"));
-    }
-
-    void addRampFromTheBoxes_data()
-    {
-        QTest::addColumn<QString>("rate");
-        QTest::addColumn<QString>("step");
-        QTest::addColumn<QString>("stop");
-        QTest::addColumn<QString>("clock"); // typed last; "1000" leaves the box alone
-        QTest::addColumn<QString>("sent");
-
-        // The entry's bytes for every kind of text are the builder's table
-        // (test_rules); here the button's wiring and the clock rules' texts.
-        QTest::newRow("initial texts") << "1" << "1" << "15" << "1000" << QString::fromLatin1(kInitialRampEntry);
-        QTest::newRow("step 1e3, rate 300") << "300" << "1e3" << "15" << "1000"
-                                            << "C1 AC 00 00 E8 03 00 00 00 2C 01 00 00 3D 0A D7 03";
-        QTest::newRow("stop 399.99 after clock lowered to 400")
-            << "1" << "1" << "399.99" << "400" << "C1 AC 00 00 01 00 00 00 00 01 00 00 00 91 5C FE FF";
-        // Nothing sent.
-        QTest::newRow("rate 12abc") << "12abc" << "1" << "15" << "1000" << "";
-    }
-
-    void addRampFromTheBoxes()
-    {
-        QFETCH(QString, rate);
-        QFETCH(QString, step);
-        QFETCH(QString, stop);
-        QFETCH(QString, clock);
-        QFETCH(QString, sent);
-
-        h->typeRampTexts(rate, step, stop, clock, &h->form->controls().cmdSeqClear);
-        if (QTest::currentTestFailed())
-            return;
-        h->clear();
-        const QString texts = h->boxTexts();
-
-        click(&h->form->controls().cmdSeqRamp);
-        QCOMPARE(h->sentHex(), sent);
-        QCOMPARE(h->channel.attempts, int(h->channel.sent.size()));
-        QCOMPARE(h->boxTexts(), texts);
-        QCOMPARE(h->store.writes, Writes());
     }
 
     // The panel keeps no account of the sequence: any order of clicks is
@@ -209,7 +165,6 @@ private slots:
              {"cmdSeqClear", "cmdSeqFreq", "cmdSeqRamp", "cmdSeqAdwin", "cmdSeqExecute", "cmdSeqRestart"})
             QTest::newRow(name) << name;
     }
-
     void refusedSendIsTriedOnce()
     {
         QFETCH(QString, buttonName);

@@ -33,8 +33,6 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void revisionText() { QCOMPARE(app::revisionText(), QStringLiteral("Rev:2.1.2")); }
-
     void firstStartWithEmptyStore()
     {
         WatchedPanel panel;
@@ -81,7 +79,6 @@ private slots:
         QTest::newRow("half to even, up") << "37829.5" << 37830;
         QTest::newRow("leading number") << "37829x" << 37829;
     }
-
     void portIsReadFromItsBox()
     {
         QFETCH(QString, portText);
@@ -100,7 +97,6 @@ private slots:
         QTest::addColumn<QString>("top");
         QTest::addColumn<bool>("leftTaken");
         QTest::addColumn<bool>("topTaken");
-
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         const double tpp = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInchX();
         const auto twips = [tpp](double pixels) { return QString::number(pixels * tpp, 'f', 0); };
@@ -115,7 +111,6 @@ private slots:
         QTest::newRow("not numbers") << "abc" << "" << false << false;
         QTest::newRow("leading numbers") << "150px" << "300 twips" << true << true;
     }
-
     void positionChecks()
     {
         QFETCH(QString, left);
@@ -163,19 +158,18 @@ private slots:
         QTest::addColumn<std::optional<int>>("left");
         QTest::addColumn<std::optional<int>>("top");
         QTest::addColumn<QPoint>("corner");
-        const std::optional<int> none;
+        const auto row = [](const char *name, std::optional<int> left, std::optional<int> top, QPoint corner) {
+            QTest::newRow(name) << left << top << corner;
+        };
         // The system placed the window at (50, 60); two screens side by side.
-        QTest::newRow("both fit") << std::optional(100) << std::optional(200) << QPoint(100, 200);
-        QTest::newRow("left only") << std::optional(100) << none << QPoint(100, 60);
-        QTest::newRow("top only") << none << std::optional(200) << QPoint(50, 200);
-        QTest::newRow("on the second screen") << std::optional(1000) << std::optional(100) << QPoint(1000, 100);
-        QTest::newRow("left past the second screen, top kept")
-            << std::optional(1500) << std::optional(200) << QPoint(50, 200);
-        QTest::newRow("top below the screens, left kept")
-            << std::optional(300) << std::optional(700) << QPoint(300, 60);
-        QTest::newRow("top below the second screen only")
-            << std::optional(1000) << std::optional(500) << QPoint(1000, 60);
-        QTest::newRow("neither fits") << std::optional(1600) << std::optional(-40) << QPoint(50, 60);
+        row("both fit", 100, 200, {100, 200});
+        row("left only", 100, {}, {100, 60});
+        row("top only", {}, 200, {50, 200});
+        row("on the second screen", 1000, 100, {1000, 100});
+        row("left past the second screen, top kept", 1500, 200, {50, 200});
+        row("top below the screens, left kept", 300, 700, {300, 60});
+        row("top below the second screen only", 1000, 500, {1000, 60});
+        row("neither fits", 1600, -40, {50, 60});
     }
 
     void restoredTopLeft()
@@ -198,7 +192,6 @@ private slots:
         QTest::newRow("below every screen") << QRect(100, 700, 311, 380) << false;
         QTest::newRow("above the screen") << QRect(100, -30, 311, 380) << false;
     }
-
     void titleBarReachable()
     {
         QFETCH(QRect, frame);

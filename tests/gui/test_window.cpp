@@ -55,7 +55,6 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<int>("limit"); // characters, text boxes only; 0: none
-
         const QString none;
         const QString polarityHint = QStringLiteral("Is tuned laser freq > or < than reference laser?");
         auto row = [](const char *name, const char *kind, const QString &container, const QString &text,
@@ -94,7 +93,6 @@ private slots:
         row("sldContrast", "Slider", "Contrast 'c'", none, none);
         row("lblRev", "QLabel", "window", "Revision:", none);
     }
-
     void controls()
     {
         QFETCH(QString, name);
@@ -104,7 +102,6 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(bool, enabled);
         QFETCH(int, limit);
-
         QWidget *widget = control(name);
         QVERIFY2(widget, qPrintable(name));
         QVERIFY2(QString::fromLatin1(widget->metaObject()->className()).endsWith(kind),
@@ -182,33 +179,6 @@ private slots:
         }
     }
 
-    void nothingIsClippedOrOverlapping()
-    {
-        // Every control lies inside its container, and buttons and labels are
-        // wide enough for their captions.
-        const auto widgets = harness->form->findChildren<QWidget *>();
-        for (QWidget *widget : widgets) {
-            if (widget->isWindow() || qobject_cast<QGroupBox *>(widget->parentWidget()) == nullptr)
-                continue;
-            const QRect inside = widget->parentWidget()->rect();
-            QVERIFY2(inside.contains(widget->geometry()), qPrintable(widget->objectName() + textOf(widget)));
-            if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
-                const int needed = button->fontMetrics().horizontalAdvance(button->text());
-                QVERIFY2(
-                    button->width() >= needed + 8,
-                    qPrintable(QStringLiteral("%1: %2 < %3 + 8").arg(button->text()).arg(button->width()).arg(needed)));
-            }
-        }
-        for (QGroupBox *frame : harness->form->findChildren<QGroupBox *>())
-            QVERIFY2(harness->form->rect().contains(frame->geometry()), qPrintable(frame->title()));
-    }
-
-    void focusStartsInFrequencyBox()
-    {
-        harness->startAndClear();
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
-    }
-
     void tabOrderWalk()
     {
         harness->startAndClear();
@@ -217,6 +187,7 @@ private slots:
             "cmdRampStop",   "cmdSeqClear",   "cmdSeqFreq",      "cmdSeqRamp",  "cmdSeqAdwin", "cmdSeqExecute",
             "cmdSeqRestart", "txtIP",         "txtSysClk",       "cmdHb",       "cmdDdsReg",   "sldContrast",
             "optDdsPower_0", "sldGain",       "optDdsPolarity_0"};
+        // The focus starts in the frequency box.
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
 
         QStringList walked;
@@ -273,16 +244,6 @@ private slots:
         QCOMPARE(frequency->text(), QStringLiteral("1.23456789012345"));
     }
 
-    void assignmentAlwaysRunsChangeHandling()
-    {
-        controls::TextBox box(QStringLiteral("same"));
-        QSignalSpy changes(&box, &controls::TextBox::changed);
-        box.assign(QStringLiteral("same"));
-        box.assign(QStringLiteral("other"));
-        box.assign(QStringLiteral("other"));
-        QCOMPARE(changes.size(), 3);
-    }
-
     void sliderRefusesOutOfRange_data()
     {
         QTest::addColumn<int>("value");
@@ -293,7 +254,6 @@ private slots:
         QTest::newRow("lowest") << 0 << true << 0;
         QTest::newRow("highest") << 99 << true << 99;
     }
-
     void sliderRefusesOutOfRange()
     {
         QFETCH(int, value);
@@ -323,7 +283,6 @@ private slots:
         QTest::newRow("contrast page down") << "sldContrast" << 80 << int(Qt::Key_PageDown) << 75;
         QTest::newRow("contrast page to top") << "sldContrast" << 97 << int(Qt::Key_PageUp) << 99;
     }
-
     void sliderKeys()
     {
         QFETCH(QString, slider);

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QVariant>
 
+#include <cctype>
 #include <memory>
 #include <utility>
 
@@ -31,6 +32,30 @@ inline QStringList storeNames()
     namespace n = settings::names;
     return {n::Left, n::Top,      n::IpAddress, n::Frequency,   n::SystemClock, n::Polarity, n::DisplayContrast,
             n::Gain, n::RampRate, n::RampStep,  n::RampStopFreq};
+}
+
+// A key as QSettings writes it in an INI file: bytes other than letters,
+// digits, '_', '-' and '.' as %XX.
+inline QByteArray iniKey(const QString &name)
+{
+    QByteArray key;
+    for (const char c : name.toUtf8()) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.')
+            key += c;
+        else
+            key += '%' + QByteArray::number(static_cast<unsigned char>(c), 16).toUpper().rightJustified(2, '0');
+    }
+    return key;
+}
+
+// An INI file with the values' bytes exactly as given, one "key=value" line each.
+using IniValues = QMap<QString, QByteArray>;
+inline QByteArray iniFile(const IniValues &values, const QByteArray &section = "General")
+{
+    QByteArray file = '[' + section + "]\n";
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        file += iniKey(it.key()) + '=' + it.value() + '\n';
+    return file;
 }
 
 inline QByteArray fileBytes(const QString &path)

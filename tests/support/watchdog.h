@@ -5,10 +5,16 @@
 // loop was held for more than a second. The times are those at which the test
 // took the datagrams in (FakeUnit::arrivalMs): keep the test's own event loop
 // running (QTRY_*, qWait, work on other threads) while the panel is watched.
+// LoopWatch watches the test's own event loop the same way, from inside.
 
 #include "support/panel_process.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
 
 namespace veloxa::test {
 
@@ -60,5 +66,60 @@ inline QString heartbeatStall(const FakeUnit &unit, int atLeast = 2)
         return QStringLiteral("the panel's event loop stalls: no heartbeat for %1 ms").arg(sinceLast);
     return {};
 }
+
+// What the unit heard besides the heartbeats and the link's re-syncs (the
+// given contrast, then gain); `odd` tells of a contrast without its gain, or
+// of another contrast or gain command.
+inline QList<QByteArray> withoutLinkTraffic(const QList<QByteArray> &payloads, const QByteArray &contrast,
+                                            const QByteArray &gain, QString &odd)
+{
+    QList<QByteArray> rest;
+    for (qsizetype i = 0; i < payloads.size(); ++i) {
+        const QByteArray &datagram = payloads.at(i);
+        if (datagram == QByteArray("\x7F"))
+            continue;
+        if (datagram == contrast) {
+            if (i + 1 >= payloads.size() || payloads.at(i + 1) != gain)
+                odd = QStringLiteral("contrast without gain at %1").arg(i);
+            ++i;
+            continue;
+        }
+        if (datagram.startsWith(contrast.left(1)) || datagram.startsWith(gain.left(1)))
+            odd = QStringLiteral("%1 at %2").arg(QString::fromLatin1(datagram.toHex(' ').toUpper())).arg(i);
+        rest.append(datagram);
+    }
+    return rest;
+}
+
+// A 10 ms timer on the test's own event loop until stop(): the worst gap
+// between its ticks, the one up to stop() included, is the longest the loop
+// was held. `onTick` runs at each tick.
+struct LoopWatch {
+    QElapsedTimer clock;
+    QTimer timer;
+    qint64 lastMs = 0;
+    qint64 worstGapMs = 0;
+
+    explicit LoopWatch(std::function<void()> onTick = {})
+    {
+        clock.start();
+        QObject::connect(&timer, &QTimer::timeout, &timer, [this, onTick = std::move(onTick)] {
+            measure();
+            if (onTick)
+                onTick();
+        });
+        timer.start(10);
+    }
+    void measure()
+    {
+        worstGapMs = std::max(worstGapMs, clock.elapsed() - lastMs);
+        lastMs = clock.elapsed();
+    }
+    void stop()
+    {
+        measure();
+        timer.stop();
+    }
+};
 
 } // namespace veloxa::test

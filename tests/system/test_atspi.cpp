@@ -139,7 +139,6 @@ private slots:
         QTest::addColumn<QString>("role");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("description");
-
         const auto row = [](const char *role, const char *name, const char *description) {
             QTest::newRow(name) << QString::fromLatin1(role) << QString::fromLatin1(name)
                                 << QString::fromLatin1(description);
@@ -173,7 +172,6 @@ private slots:
         row("radio button", "Off", "");
         row("slider", "Contrast 'c'", "80%");
     }
-
     void controls()
     {
         QFETCH(QString, role);

@@ -78,7 +78,6 @@ private slots:
         QTest::addColumn<QByteArrayList>("jumps"); // one between each two heartbeats from the 2nd on
         QTest::addColumn<int>("unanswered"); // heartbeats left unanswered after the 2nd
         QTest::addColumn<int>("resyncs");
-
         QTest::newRow("answering: a day forward, then back") << QByteArrayList{"+1d", "+0"} << 0 << 0;
         QTest::newRow("answering: a day back, then forward") << QByteArrayList{"-1d", "+0"} << 0 << 0;
         QTest::newRow("silent 1.5 s across a day forward") << QByteArrayList{"+1d"} << 1 << 0;
@@ -86,7 +85,6 @@ private slots:
         QTest::newRow("silent 2.5 s across a day forward") << QByteArrayList{"+1d"} << 2 << 1;
         QTest::newRow("silent 2.5 s across a day back") << QByteArrayList{"-1d"} << 2 << 1;
     }
-
     void linkFollowsTheSteadyClock()
     {
         QFETCH(QByteArrayList, jumps);

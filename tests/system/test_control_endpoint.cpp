@@ -11,6 +11,7 @@
 #include "support/bytes.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
+#include "support/watchdog.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -117,16 +118,17 @@ void putBackTheFirstState(Client &client)
         QVERIFY(call(client, "click", {{"name", "cmdHb"}}).contains("result"));
 }
 
-// A plain connection to the socket at `path`, for a client that never reads
-// or one driven from threads; -1 when it failed.
-int rawClient(const QString &path)
+// A plain socket bound (`bind`) or connected to the socket file at `path`,
+// for a client that never reads or one driven from threads; -1 when it failed.
+int rawSocket(const QString &path, bool bind = false)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     const QByteArray name = QFile::encodeName(path);
     std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+    const auto *at = reinterpret_cast<sockaddr *>(&address);
+    if ((bind ? ::bind(fd, at, sizeof address) : ::connect(fd, at, sizeof address)) == 0)
         return fd;
     ::close(fd);
     return -1;
@@ -182,32 +184,6 @@ private:
     std::atomic<bool> m_done{false};
     std::thread m_writer;
     std::thread m_reader;
-};
-
-// The window's thread watched: the worst gap between the ticks of a 10 ms
-// timer, and when each heartbeat went.
-class LoopWatch {
-public:
-    explicit LoopWatch(QTimer &heartbeat)
-    {
-        m_clock.start();
-        m_tick.setInterval(10);
-        QObject::connect(&m_tick, &QTimer::timeout, [this] {
-            m_worstGap = std::max(m_worstGap, m_clock.elapsed() - m_last);
-            m_last = m_clock.elapsed();
-        });
-        m_tick.start();
-        QObject::connect(&heartbeat, &QTimer::timeout, &m_tick, [this] { m_heartbeats.append(m_clock.elapsed()); });
-    }
-    qint64 worstGap() const { return m_worstGap; }
-    const QList<qint64> &heartbeats() const { return m_heartbeats; }
-
-private:
-    QElapsedTimer m_clock;
-    QTimer m_tick;
-    qint64 m_last = 0;
-    qint64 m_worstGap = 0;
-    QList<qint64> m_heartbeats;
 };
 
 struct RunningPanel : PanelProcess {
@@ -281,7 +257,6 @@ private slots:
         QTest::newRow("a link to a private folder") << "link";
         QTest::newRow("a file") << "file";
     }
-
     void folderNotPrivateKeepsTheEndpointShut()
     {
         QFETCH(QString, prepare);
@@ -314,12 +289,8 @@ private slots:
         const QString folder = panel.environment.runtime.path() + QStringLiteral("/veloxa2-gui");
         QVERIFY(QDir().mkdir(folder));
         QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
-        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        const QByteArray path = QFile::encodeName(folder + QStringLiteral("/control"));
-        std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
-        QCOMPARE(::bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        const int stale = rawSocket(folder + QStringLiteral("/control"), true);
+        QVERIFY(stale >= 0);
         ::close(stale); // the file stays, nobody listens
         QVERIFY(panel.start());
         // The stale file is a socket already: the endpoint is open once a
@@ -410,7 +381,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("sent"); // at the unit, heartbeats left out
         QTest::addColumn<QString>("changed"); // "name=value" of the state afterwards
-
         const auto row = [](const char *name, const char *arguments, const char *sent, const char *changed) {
             QTest::newRow(name) << QString::fromLatin1(arguments).split(QLatin1Char(' ')) << QString::fromLatin1(sent)
                                 << QString::fromLatin1(changed);
@@ -436,13 +406,11 @@ private slots:
         row("seq execute", "seq execute", "C4 00", "txtFreq=\"12.34\"");
         row("seq restart", "seq restart", "C5", "txtFreq=\"12.34\"");
     }
-
     void ctlDrivesThePanel()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, sent);
         QFETCH(QString, changed);
-
         // One panel for every row, put back to its first texts before each.
         if (!m_shared) {
             m_shared = std::make_unique<RunningPanel>();
@@ -458,11 +426,10 @@ private slots:
         QTest::qWait(100);
         const qsizetype first = panel.unit.received.size();
 
-        QProcess ctl;
-        ctl.setProcessEnvironment(panel.environment.processEnvironment());
-        ctl.start(QStringLiteral(VELOXA_CTL_PATH), QStringList{QStringLiteral("--panel")} + arguments);
-        QVERIFY(ctl.waitForFinished(kWaitMs));
-        QCOMPARE(ctl.exitCode(), 0);
+        const ProgramRun ctl =
+            runProgram(QStringLiteral(VELOXA_CTL_PATH), QStringList{QStringLiteral("--panel")} + arguments,
+                       panel.environment.processEnvironment(), {}, kWaitMs);
+        QVERIFY2(ctl.exitCode == 0, qPrintable(ctl.describe()));
         QTRY_COMPARE_WITH_TIMEOUT(panel.sentSince(first), sent, 3000);
         QTest::qWait(300);
         QCOMPARE(panel.sentSince(first), sent);
@@ -479,13 +446,12 @@ private slots:
 
     void ctlWithoutAPanel()
     {
-        PanelEnvironment environment;
-        QProcess ctl;
-        ctl.setProcessEnvironment(environment.processEnvironment());
-        ctl.start(QStringLiteral(VELOXA_CTL_PATH), {QStringLiteral("--panel"), QStringLiteral("get")});
-        QVERIFY(ctl.waitForFinished(kWaitMs));
-        QCOMPARE(ctl.exitCode(), 3);
-        QVERIFY(ctl.readAllStandardError().contains("veloxa2-gui --control"));
+        const PanelEnvironment environment;
+        const ProgramRun ctl =
+            runProgram(QStringLiteral(VELOXA_CTL_PATH), {QStringLiteral("--panel"), QStringLiteral("get")},
+                       environment.processEnvironment(), {}, kWaitMs);
+        QCOMPARE(ctl.exitCode, 3);
+        QVERIFY2(ctl.err.contains(QLatin1String("veloxa2-gui --control")), qPrintable(ctl.err));
     }
 
     // A subscriber that never reads while another client floods the panel
@@ -502,18 +468,20 @@ private slots:
         const QString path = folder.path() + QStringLiteral("/control");
         QCOMPARE(endpoint.open(path), QString());
 
-        const int silent = rawClient(path);
+        const int silent = rawSocket(path);
         QVERIFY(silent >= 0);
         const QByteArray subscribe = remote::requestLine(1, QStringLiteral("subscribe"), {});
         QCOMPARE(::write(silent, subscribe.constData(), static_cast<size_t>(subscribe.size())), subscribe.size());
         const auto clients = [&endpoint] { return endpoint.server().clientCount(); };
         QVERIFY(QTest::qWaitFor([&] { return clients() == 1; }));
 
-        const int flooder = rawClient(path);
+        const int flooder = rawSocket(path);
         QVERIFY(flooder >= 0);
         QVERIFY(QTest::qWaitFor([&] { return clients() == 2; }));
         RequestFlood flood(flooder);
-        LoopWatch watch(h.form->controls().tmrHB);
+        LoopWatch watch;
+        QList<qint64> heartbeats; // when each went
+        connect(&h.form->controls().tmrHB, &QTimer::timeout, this, [&] { heartbeats.append(watch.clock.elapsed()); });
         const bool dropped = QTest::qWaitFor([&] { return clients() == 1; }, 20000);
         // Flooding goes on for a few heartbeats after the drop.
         const int answeredAtDrop = flood.answers();
@@ -525,17 +493,15 @@ private slots:
         QVERIFY2(answered > 20, qPrintable(QStringLiteral("%1 answers after the drop").arg(answered)));
         // The dropped subscriber finds its connection closed after what was queued.
         char byte = 0;
-        ssize_t got = 0;
         qint64 unread = 0;
-        while ((got = ::recv(silent, &byte, 1, MSG_DONTWAIT)) > 0)
+        while (::recv(silent, &byte, 1, MSG_DONTWAIT) > 0)
             ++unread;
         ::close(silent);
         QVERIFY2(unread <= 2 * remote::ControlServer::kMaxQueuedBytes, qPrintable(QString::number(unread)));
         // The window never stalls for a heartbeat's period: how late its timers
         // run under a flood is the flood benchmark's measure, not a test's.
-        QVERIFY2(watch.worstGap() < 1000,
-                 qPrintable(QStringLiteral("worst gap of the 10 ms timer: %1 ms").arg(watch.worstGap())));
-        const QList<qint64> &heartbeats = watch.heartbeats();
+        QVERIFY2(watch.worstGapMs < 1000,
+                 qPrintable(QStringLiteral("worst gap of the 10 ms timer: %1 ms").arg(watch.worstGapMs)));
         QVERIFY(heartbeats.size() >= 3);
         for (qsizetype i = 1; i < heartbeats.size(); ++i)
             QVERIFY2(heartbeats[i] - heartbeats[i - 1] <= 1250,

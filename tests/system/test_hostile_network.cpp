@@ -8,6 +8,7 @@
 #include "support/flood.h"
 #include "support/panel_harness.h"
 #include "support/panel_process.h"
+#include "support/watchdog.h"
 
 #include <QCoreApplication>
 
@@ -48,27 +49,6 @@ settings::MemoryStore seededStore()
 const QString kTyped = QStringLiteral("123.456e-1x");
 
 using UdpPanel = test::Panel<link::UdpChannel>;
-
-// What the unit heard, without heartbeats and re-syncs (contrast 80 then gain 7).
-QList<QByteArray> withoutLinkTraffic(const QList<QByteArray> &payloads, QString &odd)
-{
-    QList<QByteArray> rest;
-    for (qsizetype i = 0; i < payloads.size(); ++i) {
-        const QByteArray &datagram = payloads.at(i);
-        if (datagram == bytes("7F"))
-            continue;
-        if (datagram == bytes("63 50")) {
-            if (i + 1 >= payloads.size() || payloads.at(i + 1) != bytes("67 E0"))
-                odd = QStringLiteral("contrast without gain at %1").arg(i);
-            ++i;
-            continue;
-        }
-        if (datagram.startsWith('\x63') || datagram.startsWith('\x67'))
-            odd = QStringLiteral("%1 at %2").arg(hex(datagram)).arg(i);
-        rest.append(datagram);
-    }
-    return rest;
-}
 
 // Every text box of the window, as "name=text".
 QStringList boxTexts(const QWidget &form)
@@ -117,7 +97,7 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(unit.payloads().count(bytes("7F")) > heartbeats, 5000);
 
         QString odd;
-        const QList<QByteArray> typed = withoutLinkTraffic(unit.payloads(), odd);
+        const QList<QByteArray> typed = withoutLinkTraffic(unit.payloads(), bytes("63 50"), bytes("67 E0"), odd);
         QVERIFY2(odd.isEmpty(), qPrintable(odd));
         QCOMPARE(hexList(typed), hexList(referenceSent));
         QCOMPARE(boxTexts(*panel.form), referenceTexts);

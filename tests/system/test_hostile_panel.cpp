@@ -9,6 +9,7 @@
 #include "support/bytes.h"
 #include "support/flood.h"
 #include "support/panel_process.h"
+#include "support/store_files.h"
 #include "support/watchdog.h"
 
 #include <QDir>
@@ -36,23 +37,9 @@ QString onlyStartResyncAndHeartbeats(const QList<QByteArray> &payloads, const QB
 {
     if (payloads.size() < 2 || payloads.at(0) != contrast || payloads.at(1) != gain)
         return QStringLiteral("start: ") + hexList(payloads.mid(0, 2));
-    for (qsizetype i = 2; i < payloads.size(); ++i) {
-        const QByteArray &datagram = payloads.at(i);
-        if (datagram == bytes("7F"))
-            continue;
-        if (datagram == contrast && i + 1 < payloads.size() && payloads.at(i + 1) == gain) {
-            ++i;
-            continue;
-        }
-        return QStringLiteral("datagram %1 is %2").arg(i).arg(hex(datagram));
-    }
-    return {};
-}
-
-QByteArray iniEscaped(const QByteArray &key)
-{
-    QByteArray escaped = key;
-    return escaped.replace(" ", "%20").replace("(", "%28").replace(")", "%29");
+    QString odd;
+    const QList<QByteArray> rest = withoutLinkTraffic(payloads.mid(2), contrast, gain, odd);
+    return rest.isEmpty() ? odd : QStringLiteral("besides: ") + hexList(rest);
 }
 
 using Stored = QMap<QString, QString>;
@@ -145,46 +132,44 @@ private slots:
         QTest::addColumn<QByteArray>("gain");
         QTest::addColumn<Stored>("storedAfter");
         QTest::addColumn<QByteArrayList>("keptLines"); // byte for byte
-
         // The unit's address is good; every other value is bad in its own way.
-        QByteArray first = "[General]\n";
-        first += "Left=1e999\nTop=nan\n";
-        first += "Frequency=" + QByteArray(qsizetype(100) * 1024, '7') + '\n';
-        first += iniEscaped("System Clock") + "=inf\n";
-        first += "Polarity=@Variant(garbage)\n";
-        first += iniEscaped("Display Contrast") + "=1, 2\n";
-        first += iniEscaped("Gain (CP current)") + "=-0\n";
-        first += iniEscaped("Ramp Rate") + "=0x10\n";
-        first += iniEscaped("Ramp Step") + '=' + '3' + QByteArray(1024, 'x') + '\n';
-        first += iniEscaped("Ramp Stop Freq") + "=@ByteArray(-20)\n";
-        first += iniEscaped("IP Address") + "=127.0.0.51\n";
-        first += "[Other]\n" + iniEscaped("Display Contrast") + "=9\n";
+        const QByteArray longStep = '3' + QByteArray(1024, 'x');
         QTest::newRow("bad values everywhere")
-            << first << "127.0.0.51" << bytes("63 01") << bytes("67 00")
+            << iniFile({{"Left", "1e999"},
+                        {"Top", "nan"},
+                        {"Frequency", QByteArray(qsizetype(100) * 1024, '7')},
+                        {"System Clock", "inf"},
+                        {"Polarity", "@Variant(garbage)"},
+                        {"Display Contrast", "1, 2"},
+                        {"Gain (CP current)", "-0"},
+                        {"Ramp Rate", "0x10"},
+                        {"Ramp Step", longStep},
+                        {"Ramp Stop Freq", "@ByteArray(-20)"},
+                        {"IP Address", "127.0.0.51"}})
+                + iniFile({{"Display Contrast", "9"}}, "Other")
+            << "127.0.0.51" << bytes("63 01") << bytes("67 00")
             << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},       {"Polarity", "True"},
                       {"Display Contrast", "1"}, {"Gain (CP current)", "0"},     {"Ramp Rate", "0"},
                       {"Ramp Stop Freq", "-20"}, {"Other/Display Contrast", "9"}}
-            << QByteArrayList{iniEscaped("Ramp Step") + '=' + '3' + QByteArray(1024, 'x'), "[Other]"};
+            << QByteArrayList{iniKey("Ramp Step") + '=' + longStep, "[Other]"};
 
-        QByteArray second = "[General]\n";
-        second += "Left=\nTop=-0\n";
-        second += "Frequency=-0\n";
-        second += iniEscaped("System Clock") + "=1e999\n";
-        second += "Polarity=\n";
-        second += iniEscaped("Display Contrast") + "=-inf\n";
-        second += iniEscaped("Gain (CP current)") + "=@ByteArray(5)\n";
-        second += iniEscaped("Ramp Rate") + '=' + '3' + QByteArray(1023, 'x') + '\n';
-        second += iniEscaped("Ramp Step") + "=@Invalid()\n";
-        second += iniEscaped("Ramp Stop Freq") + "=@Rect(1 2 3 4)\n";
-        second += iniEscaped("IP Address") + "=127.0.0.52\n";
         QTest::newRow("bad values, other kinds")
-            << second << "127.0.0.52" << bytes("63 00") << bytes("67 A0")
+            << iniFile({{"Left", ""},
+                        {"Top", "-0"},
+                        {"Frequency", "-0"},
+                        {"System Clock", "1e999"},
+                        {"Polarity", ""},
+                        {"Display Contrast", "-inf"},
+                        {"Gain (CP current)", "@ByteArray(5)"},
+                        {"Ramp Rate", '3' + QByteArray(1023, 'x')},
+                        {"Ramp Step", "@Invalid()"},
+                        {"Ramp Stop Freq", "@Rect(1 2 3 4)"},
+                        {"IP Address", "127.0.0.52"}})
+            << "127.0.0.52" << bytes("63 00") << bytes("67 A0")
             << Stored{{"Frequency", "12.34"},    {"System Clock", "1000"},   {"Polarity", "True"},
                       {"Display Contrast", "0"}, {"Gain (CP current)", "5"}, {"Ramp Rate", "3"}}
-            << QByteArrayList{iniEscaped("Ramp Stop Freq") + "=@Rect(1 2 3 4)",
-                              iniEscaped("Ramp Step") + "=@Invalid()"};
+            << QByteArrayList{iniKey("Ramp Stop Freq") + "=@Rect(1 2 3 4)", iniKey("Ramp Step") + "=@Invalid()"};
     }
-
     void hostileStoreFile()
     {
         QFETCH(QByteArray, file);
@@ -193,7 +178,6 @@ private slots:
         QFETCH(QByteArray, gain);
         QFETCH(Stored, storedAfter);
         QFETCH(QByteArrayList, keptLines);
-
         PanelEnvironment environment;
         QVERIFY(QDir().mkpath(QFileInfo(environment.storePath()).path()));
         {
@@ -234,7 +218,6 @@ private slots:
         // flood, and only the drain's limit per event lets the timer run.
         QTest::newRow("command log on") << "127.0.0.63" << "127.0.0.64" << true;
     }
-
     void floodFromOtherSockets()
     {
         QFETCH(QString, unitAddress);

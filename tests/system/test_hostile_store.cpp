@@ -17,37 +17,14 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <cctype>
 #include <cmath>
 
 using namespace veloxa;
 
 namespace {
 
-using Values = QMap<QString, QByteArray>;
-
-// A key as QSettings writes it in an INI file: bytes other than letters,
-// digits, '_', '-' and '.' as %XX.
-QByteArray iniKey(const QString &name)
-{
-    QByteArray key;
-    for (const char c : name.toUtf8()) {
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.')
-            key += c;
-        else
-            key += '%' + QByteArray::number(static_cast<unsigned char>(c), 16).toUpper().rightJustified(2, '0');
-    }
-    return key;
-}
-
-// The values' bytes exactly as given, one "key=value" line each.
-QByteArray iniFile(const Values &values, const QByteArray &section = "General")
-{
-    QByteArray file = '[' + section + "]\n";
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        file += iniKey(it.key()) + '=' + it.value() + '\n';
-    return file;
-}
+using test::iniFile;
+using Values = test::IniValues;
 
 // Good values for every name but the position; the test starts from these.
 const Values &goodValues()
@@ -140,7 +117,6 @@ private slots:
         QTest::addColumn<int>("gain");
         QTest::addColumn<int>("polarity");
         QTest::addColumn<QString>("ip");
-
         namespace n = settings::names;
         const Values &good = goodValues();
         QTest::newRow("all good") << iniFile(good) << 42 << 2 << 1 << "127.0.0.1";
@@ -184,7 +160,6 @@ private slots:
                 << garbage << kInitialContrast << kInitialGain << 0 << "192.168.1.133";
         }
     }
-
     void startUpOnHostileFile()
     {
         QFETCH(QByteArray, file);
@@ -192,7 +167,6 @@ private slots:
         QFETCH(int, gain);
         QFETCH(int, polarity);
         QFETCH(QString, ip);
-
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString path = dir.filePath(QStringLiteral("KW/Veloxa.conf"));

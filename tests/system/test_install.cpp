@@ -49,7 +49,6 @@ private slots:
         QTest::newRow("changelog") << QStringLiteral("share/doc/veloxa2-gui/changelog.gz");
         QTest::newRow("copyright") << QStringLiteral("share/doc/veloxa2-gui/copyright");
     }
-
     void installed()
     {
         QFETCH(QString, path);
@@ -63,20 +62,18 @@ private slots:
     {
         QTest::addColumn<QString>("checker");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("menu entry") << QStringLiteral("desktop-file-validate")
-                                    << QStringList{"%1/share/applications/org.example.veloxa2_gui.desktop"};
+        const auto row = [](const char *name, const char *checker, const QStringList &arguments) {
+            QTest::newRow(name) << QString::fromLatin1(checker) << arguments;
+        };
+        row("menu entry", "desktop-file-validate", {"%1/share/applications/org.example.veloxa2_gui.desktop"});
         // The software centre entry with the menu entry and icon it names,
         // in the tree as a system lays it out (the prefix is <scratch>/usr).
-        QTest::newRow("software centre entry")
-            << QStringLiteral("appstreamcli") << QStringList{"validate-tree", "--no-net", "%1/.."};
-        QTest::newRow("completion parses")
-            << QStringLiteral("bash") << QStringList{"-n", "%1/share/bash-completion/completions/veloxa2-ctl"};
+        row("software centre entry", "appstreamcli", {"validate-tree", "--no-net", "%1/.."});
+        row("completion parses", "bash", {"-n", "%1/share/bash-completion/completions/veloxa2-ctl"});
         for (const char *page : {"veloxa2-gui", "veloxa2-ctl", "veloxa2-unit-sim"})
-            QTest::newRow(page) << QStringLiteral("man")
-                                << QStringList{"--warnings", "-E", "UTF-8", "-l",
-                                               QStringLiteral("%1/share/man/man1/%2.1.gz").replace("%2", page)};
+            row(page, "man",
+                {"--warnings", "-E", "UTF-8", "-l", QStringLiteral("%1/share/man/man1/%2.1.gz").replace("%2", page)});
     }
-
     void checked()
     {
         QFETCH(QString, checker);

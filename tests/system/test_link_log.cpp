@@ -90,7 +90,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<QString>("logged"); // after "sent to <unit>: "
-
         QTest::newRow("frequency") << *link::frequencyCommand(52999896)
                                    << QStringLiteral("A5 00 D8 B6 28 03 | frequency FTW=52999896 (0x0328B6D8)");
         QTest::newRow("ramp start") << *link::rampStartCommand(1, 1, 64424509)
@@ -104,12 +103,10 @@ private slots:
             << link::sequenceAdd(link::adwinWaitCommand()) << QStringLiteral("C1 A4 | sequence-add ADwin-wait");
         QTest::newRow("no command") << bytes("41 42") << QStringLiteral("41 42 | not a command: unknown opcode 0x41");
     }
-
     void sentDatagrams()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(QString, logged);
-
         QLoggingCategory::setFilterRules(QStringLiteral("veloxa.link.debug=true"));
         Link wire;
         QVERIFY(wire.open());

@@ -65,18 +65,15 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("commands"); // at least this many, so that a parser gone blind fails
-
         QTest::newRow("veloxa2-gui") << QStringLiteral("veloxa2-gui") << QStringLiteral(VELOXA_GUI_PATH) << 0;
         QTest::newRow("veloxa2-ctl") << QStringLiteral("veloxa2-ctl") << QStringLiteral(VELOXA_CTL_PATH) << 15;
         QTest::newRow("veloxa2-unit-sim") << QStringLiteral("veloxa2-unit-sim") << QStringLiteral(VELOXA_SIM_PATH) << 0;
     }
-
     void helpAndPageAgree()
     {
         QFETCH(QString, program);
         QFETCH(QString, path);
         QFETCH(int, commands);
-
         const test::ProgramRun run = test::runProgram(path, {QStringLiteral("--help")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.describe()));
         const test::Listed help = test::listedInHelp(run.out);

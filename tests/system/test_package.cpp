@@ -82,20 +82,19 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("executable");
-
-        QTest::newRow("panel") << QStringLiteral("usr/bin/veloxa2-gui") << true;
-        QTest::newRow("simulator") << QStringLiteral("usr/bin/veloxa2-unit-sim") << true;
-        QTest::newRow("command-line tool") << QStringLiteral("usr/bin/veloxa2-ctl") << true;
-        QTest::newRow("menu entry") << QStringLiteral("usr/share/applications/org.example.veloxa2_gui.desktop")
-                                    << false;
-        QTest::newRow("software centre entry")
-            << QStringLiteral("usr/share/metainfo/org.example.veloxa2_gui.metainfo.xml") << false;
-        QTest::newRow("icon") << QStringLiteral("usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png") << false;
-        QTest::newRow("panel's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-gui.1.gz") << false;
-        QTest::newRow("tool's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-ctl.1.gz") << false;
-        QTest::newRow("simulator's manual page") << QStringLiteral("usr/share/man/man1/veloxa2-unit-sim.1.gz") << false;
+        const auto row = [](const char *name, const char *path, bool executable = false) {
+            QTest::newRow(name) << QString::fromLatin1(path) << executable;
+        };
+        row("panel", "usr/bin/veloxa2-gui", true);
+        row("simulator", "usr/bin/veloxa2-unit-sim", true);
+        row("command-line tool", "usr/bin/veloxa2-ctl", true);
+        row("menu entry", "usr/share/applications/org.example.veloxa2_gui.desktop");
+        row("software centre entry", "usr/share/metainfo/org.example.veloxa2_gui.metainfo.xml");
+        row("icon", "usr/share/icons/hicolor/32x32/apps/veloxa2-gui.png");
+        row("panel's manual page", "usr/share/man/man1/veloxa2-gui.1.gz");
+        row("tool's manual page", "usr/share/man/man1/veloxa2-ctl.1.gz");
+        row("simulator's manual page", "usr/share/man/man1/veloxa2-unit-sim.1.gz");
     }
-
     void installedFiles()
     {
         QFETCH(QString, path);
@@ -110,18 +109,14 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("holds");
-
         QTest::newRow("name") << QStringLiteral("Package") << QStringLiteral("veloxa2-gui");
         QTest::newRow("version") << QStringLiteral("Version") << QStringLiteral(".");
-        QTest::newRow("Qt widgets") << QStringLiteral("Depends") << QStringLiteral("libqt6widgets6");
-        QTest::newRow("Qt gui") << QStringLiteral("Depends") << QStringLiteral("libqt6gui6");
-        QTest::newRow("Qt network") << QStringLiteral("Depends") << QStringLiteral("libqt6network6");
-        QTest::newRow("Qt core") << QStringLiteral("Depends") << QStringLiteral("libqt6core6");
+        for (const char *library : {"libqt6widgets6", "libqt6gui6", "libqt6network6", "libqt6core6"})
+            QTest::newRow(library) << QStringLiteral("Depends") << QString::fromLatin1(library);
         QTest::newRow("maintainer") << QStringLiteral("Maintainer") << QStringLiteral("@");
         QTest::newRow("description") << QStringLiteral("Description") << QStringLiteral("Veloxa2");
         QTest::newRow("section") << QStringLiteral("Section") << QStringLiteral("science");
     }
-
     void controlFields()
     {
         QFETCH(QString, field);

@@ -56,7 +56,6 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out"); // contained in stdout
         QTest::addColumn<QString>("err"); // contained in stderr's one line, or no stderr at all
-
         const QString version = QStringLiteral("veloxa2-gui %1\n").arg(QLatin1String(app::kVersionText));
         QTest::newRow("--help") << QStringList{"--help"} << "offscreen" << 0 << "--control" << "";
         QTest::newRow("-h, no display") << QStringList{"-h"} << "xcb" << 0 << "--version" << "";
@@ -70,7 +69,6 @@ private slots:
             << QStringList{"--control=yes"} << "offscreen" << 2 << "" << "'--control'";
         QTest::newRow("stray argument") << QStringList{"--control", "stray"} << "offscreen" << 2 << "" << "'stray'";
     }
-
     void optionsBeforeAnything()
     {
         QFETCH(QStringList, arguments);
@@ -111,7 +109,6 @@ private slots:
         QTest::newRow("SIGINT") << int(SIGINT) << "127.0.0.22";
         QTest::newRow("SIGHUP") << int(SIGHUP) << "127.0.0.23";
     }
-
     void politeStopKeepsSettings()
     {
         QFETCH(int, signal);
@@ -166,28 +163,6 @@ private slots:
         QCOMPARE(QFileInfo(environment.storePath()).lastModified(), modifiedBefore);
 
         stopPolitely(first);
-    }
-
-    void copyAfterACrashStarts()
-    {
-        // A copy killed without a chance to clean up must not block the next.
-        PanelEnvironment environment;
-        environment.seed({{"IP Address", "127.0.0.25"}});
-        FakeUnit unit;
-        QVERIFY(unit.bind(QHostAddress(QStringLiteral("127.0.0.25"))));
-
-        QProcess crashed;
-        environment.start(crashed, QStringLiteral(VELOXA_GUI_PATH));
-        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
-        crashed.kill();
-        QVERIFY(crashed.waitForFinished(5000));
-
-        unit.received.clear();
-        QProcess next;
-        environment.start(next, QStringLiteral(VELOXA_GUI_PATH));
-        QTRY_VERIFY_WITH_TIMEOUT(unit.received.size() >= 2, 15000);
-        QCOMPARE(hexList(unit.payloads().mid(0, 2)), QStringLiteral("63 50 | 67 E0"));
-        stopPolitely(next);
     }
 
     // The first start of a new installation, against the unit's real address,

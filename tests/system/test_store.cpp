@@ -29,8 +29,12 @@ private slots:
         QTest::addColumn<QString>("written");
         QTest::addColumn<bool>("found");
         QTest::addColumn<QString>("read");
-
-        const auto same = [](const char *tag, const QString &text) { QTest::newRow(tag) << text << true << text; };
+        QTest::addColumn<QString>("name"); // of the value
+        const auto row = [](const char *tag, const QString &written, bool found, const QString &read,
+                            const QString &name = names::Frequency) {
+            QTest::newRow(tag) << written << found << read << name;
+        };
+        const auto same = [&row](const char *tag, const QString &text) { row(tag, text, true, text); };
         same("number", QStringLiteral("12.34"));
         same("blanks inside", QStringLiteral("a  b c"));
         same("leading and trailing blanks", QStringLiteral("  12.34 "));
@@ -74,25 +78,32 @@ private slots:
         same("blank only", QStringLiteral(" "));
         same("trailing tab", QStringLiteral("5\t"));
         same("CR LF inside", QStringLiteral("\r\n\r\n"));
-        QTest::newRow("1025 ASCII bytes") << QString(1025, u'x') << false << QString();
-        QTest::newRow("1025 UTF-8 bytes in 513 characters") << QString(512, u'ü') + u'a' << false << QString();
-        QTest::newRow("1025 UTF-8 bytes in 1024 characters") << QString(1023, u'x') + u'ü' << false << QString();
-        QTest::newRow("empty text") << QString() << false << QString();
+        row("1025 ASCII bytes", QString(1025, u'x'), false, {});
+        row("1025 UTF-8 bytes in 513 characters", QString(512, u'ü') + u'a', false, {});
+        row("1025 UTF-8 bytes in 1024 characters", QString(1023, u'x') + u'ü', false, {});
+        row("empty text", {}, false, {});
         // A trailing zero byte is dropped on reading, as the registry store does.
-        QTest::newRow("trailing zero") << QStringLiteral("12.34") + QChar(0) << true << QStringLiteral("12.34");
-        QTest::newRow("zero only") << QString(QChar(0)) << false << QString();
-        QTest::newRow("zero inside") << QStringLiteral("a") + QChar(0) + u'b' << true
-                                     << QStringLiteral("a") + QChar(0) + u'b';
+        row("trailing zero", QStringLiteral("12.34") + QChar(0), true, QStringLiteral("12.34"));
+        row("zero only", QString(QChar(0)), false, {});
+        row("zero inside", QStringLiteral("a") + QChar(0) + u'b', true, QStringLiteral("a") + QChar(0) + u'b');
+        // Value names QSettings escapes.
+        for (const auto &[tag, name] : {std::pair{"name with blank and parentheses", names::Gain},
+                                        {"name with percent and equals", QStringLiteral("a%b=c")},
+                                        {"name with semicolon and hash", QStringLiteral(";#x")},
+                                        {"Latin-1 name", QStringLiteral("Grüße")},
+                                        {"name beyond Latin-1", QStringLiteral("温度")},
+                                        {"name General", QStringLiteral("General")},
+                                        {"name in brackets", QStringLiteral("[x]")}})
+            row(tag, QStringLiteral("5"), true, QStringLiteral("5"), name);
     }
-
     void writtenTextReadsBack()
     {
         QFETCH(QString, written);
         QFETCH(bool, found);
         QFETCH(QString, read);
-
-        QVERIFY(FileStore(storePath()).write(names::Frequency, written));
-        const ReadResult result = FileStore(storePath()).read(names::Frequency);
+        QFETCH(QString, name);
+        QVERIFY(FileStore(storePath()).write(name, written));
+        const ReadResult result = FileStore(storePath()).read(name);
         QCOMPARE(result.found, found);
         QCOMPARE(result.text, read);
 
@@ -100,39 +111,18 @@ private slots:
         const QtParsed parsed = parse(fileBytes(storePath()));
         QCOMPARE(parsed.status, QSettings::NoError);
         QCOMPARE(parsed.groups, QStringList());
-        QCOMPARE(parsed.keys, QStringList{names::Frequency});
-        QCOMPARE(parsed.values.value(names::Frequency).toString(), written);
+        QCOMPARE(parsed.keys, QStringList{name});
+        QCOMPARE(parsed.values.value(name).toString(), written);
 
         // The other way: QSettings writes exactly these bytes for the text,
         // and the store reads what QSettings wrote as it reads its own.
-        const QByteArray byQt = m_qt.written({{names::Frequency, written}});
+        const QByteArray byQt = m_qt.written({{name, written}});
         QCOMPARE(fileBytes(storePath()), byQt);
         const QString qtPath = m_dir->filePath(QStringLiteral("by-qt.conf"));
         QVERIFY(putBytes(qtPath, byQt));
-        const ReadResult fromQt = FileStore(qtPath).read(names::Frequency);
+        const ReadResult fromQt = FileStore(qtPath).read(name);
         QCOMPARE(fromQt.found, found);
         QCOMPARE(fromQt.text, read);
-    }
-
-    void namesAgreeWithQSettings_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("blank and parentheses") << names::Gain;
-        QTest::newRow("percent and equals") << QStringLiteral("a%b=c");
-        QTest::newRow("semicolon and hash") << QStringLiteral(";#x");
-        QTest::newRow("Latin-1") << QStringLiteral("Grüße");
-        QTest::newRow("beyond Latin-1") << QStringLiteral("温度");
-        QTest::newRow("general") << QStringLiteral("General");
-        QTest::newRow("brackets") << QStringLiteral("[x]");
-    }
-
-    void namesAgreeWithQSettings()
-    {
-        QFETCH(QString, name);
-        QVERIFY(FileStore(storePath()).write(name, QStringLiteral("5")));
-        QCOMPARE(fileBytes(storePath()), m_qt.written({{name, QStringLiteral("5")}}));
-        QCOMPARE(parse(fileBytes(storePath())).keys, QStringList{name});
-        QCOMPARE(FileStore(storePath()).read(name).text, QStringLiteral("5"));
     }
 
     void missingFileReadsNotFound_data()
@@ -141,7 +131,6 @@ private slots:
         QTest::newRow("no file") << QStringLiteral("Veloxa.conf");
         QTest::newRow("no folder") << QStringLiteral("KW/Veloxa.conf");
     }
-
     void missingFileReadsNotFound()
     {
         QFETCH(QString, relativePath);
@@ -200,7 +189,6 @@ private slots:
         QTest::addColumn<QByteArray>("stored"); // the text after "Frequency=" in the file
         QTest::addColumn<bool>("found");
         QTest::addColumn<QString>("read");
-
         QTest::newRow("plain") << QByteArray("12.34") << true << QStringLiteral("12.34");
         QTest::newRow("blanks around") << QByteArray("   12.34   ") << true << QStringLiteral("12.34");
         QTest::newRow("list") << QByteArray("a, b") << true << QStringLiteral("a, b");
@@ -224,13 +212,11 @@ private slots:
         // The stored text is 1024 bytes, the list's text 1025.
         QTest::newRow("list of 1025 bytes") << QByteArray(512, 'a') + ',' + QByteArray(511, 'b') << false << QString();
     }
-
     void foreignValues()
     {
         QFETCH(QByteArray, stored);
         QFETCH(bool, found);
         QFETCH(QString, read);
-
         const QByteArray file = "[General]\nFrequency=" + stored + "\nGain=7\n";
         QVERIFY(putBytes(storePath(), file));
         const ReadResult result = FileStore(storePath()).read(names::Frequency);
@@ -248,7 +234,6 @@ private slots:
         QTest::newRow("XDG_CONFIG_HOME set") << true;
         QTest::newRow("XDG_CONFIG_HOME unset") << false;
     }
-
     void defaultLocation()
     {
         QFETCH(bool, xdgSet);

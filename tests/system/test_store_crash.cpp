@@ -58,15 +58,10 @@ QString listing(const QString &dir)
 const QMap<QString, QString> &seededValues()
 {
     static const QMap<QString, QString> values = {
-        {QStringLiteral("Frequency"), QStringLiteral("12.34")},
-        {QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("Ramp Stop Freq"), QStringLiteral("-30")},
-        {QStringLiteral("System Clock"), QStringLiteral("500")},
-        {QStringLiteral("Polarity"), QStringLiteral("False")},
-        {QStringLiteral("Left"), QStringLiteral("1500")},
-        {QStringLiteral("Notes"), QStringLiteral("Grüße aus dem Labor, 温度 ±0.5 K; \"quoted\" = kept")},
-        {kContrast, QStringLiteral("50")},
-    };
+        {"Frequency", "12.34"},    {"IP Address", "127.0.0.1"},
+        {"Ramp Stop Freq", "-30"}, {"System Clock", "500"},
+        {"Polarity", "False"},     {"Left", "1500"},
+        {kContrast, "50"},         {"Notes", QStringLiteral("Grüße aus dem Labor, 温度 ±0.5 K; \"quoted\" = kept")}};
     return values;
 }
 

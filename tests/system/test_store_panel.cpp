@@ -29,12 +29,8 @@ const QString kDefaultUnit = QStringLiteral("192.168.1.133");
 // default, and contrast and gain other than their initial states.
 QMap<QString, QString> seededValues(const QString &unit)
 {
-    return {{QStringLiteral("IP Address"), unit},
-            {QStringLiteral("Display Contrast"), QStringLiteral("42")},
-            {QStringLiteral("Gain (CP current)"), QStringLiteral("2")},
-            {QStringLiteral("Frequency"), QStringLiteral("20")},
-            {QStringLiteral("System Clock"), QStringLiteral("500")},
-            {QStringLiteral("Polarity"), QStringLiteral("False")}};
+    return {{"IP Address", unit}, {"Display Contrast", "42"}, {"Gain (CP current)", "2"},
+            {"Frequency", "20"},  {"System Clock", "500"},    {"Polarity", "False"}};
 }
 
 QString startHex(int contrast, int gain)
@@ -163,7 +159,6 @@ private slots:
         QTest::newRow("plain file") << false;
         QTest::newRow("symbolic link into the full disk") << true;
     }
-
     void fullDiskKeepsTheFile()
     {
         QFETCH(bool, throughLink);
@@ -220,7 +215,6 @@ private slots:
         for (int round = 0; round < 8; ++round)
             QTest::addRow("round %d", round) << 100 * round % 400;
     }
-
     void twoPanelsOnOneStore()
     {
         QFETCH(int, closeAfterMs);

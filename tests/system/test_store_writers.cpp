@@ -82,7 +82,6 @@ private slots:
         QTest::newRow("cut after a line, whole soon after") << afterLine << FileStore::kSettleMs / 4;
         QTest::newRow("cut in a line, rewritten all the time") << midLine << -1;
     }
-
     void fileInFluxIsNotMovedAside()
     {
         QFETCH(int, cutAfter);

@@ -103,7 +103,6 @@ private slots:
         QTest::newRow("Ctrl+Alt+M") << "ctrl+alt+m" << false;
         QTest::newRow("Ctrl+J") << "ctrl+j" << false;
     }
-
     void keysInTheStopBox()
     {
         QFETCH(QString, key);

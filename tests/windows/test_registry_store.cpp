@@ -94,11 +94,6 @@ std::string shown(const std::optional<std::string> &text)
     return text ? quoted(*text) : "not found"s;
 }
 
-std::string errorText(LONG result)
-{
-    return std::to_string(result);
-}
-
 // --- The registry, raw -------------------------------------------------------
 
 constexpr const char *kPath = "SOFTWARE\\KW\\Veloxa";
@@ -112,30 +107,23 @@ const std::vector<std::string> kValueNames = {
     "Ramp Rate",    "Ramp Step", "Ramp Stop Freq",
 };
 
-class Key {
-public:
+// A key handle, closed when it goes.
+struct Key {
+    HKEY handle = nullptr;
+
     Key() = default;
-    explicit Key(HKEY key)
-        : m_key(key)
-    {
-    }
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
     ~Key()
     {
-        if (m_key)
-            RegCloseKey(m_key);
+        if (handle)
+            RegCloseKey(handle);
     }
-    HKEY get() const { return m_key; }
-    HKEY *out() { return &m_key; }
-
-private:
-    HKEY m_key = nullptr;
 };
 
 LONG openKey(Key &key, const char *path, REGSAM access)
 {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key.out());
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &key.handle);
 }
 
 bool keyExists(const char *path, REGSAM view)
@@ -151,10 +139,10 @@ LONG deleteKwTree(REGSAM view)
     const LONG opened = openKey(software, "SOFTWARE", KEY_ALL_ACCESS | view);
     if (opened != ERROR_SUCCESS)
         return opened;
-    const LONG deleted = RegDeleteTreeA(software.get(), "KW");
+    const LONG deleted = RegDeleteTreeA(software.handle, "KW");
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
         return deleted;
-    const LONG removed = RegDeleteKeyExA(software.get(), "KW", view, 0);
+    const LONG removed = RegDeleteKeyExA(software.handle, "KW", view, 0);
     return removed == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : removed;
 }
 
@@ -166,12 +154,12 @@ LONG rawSet(const std::string &name, DWORD type, std::string_view data, REGSAM v
 {
     Key key;
     const LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                         KEY_ALL_ACCESS | view, nullptr, key.out(), nullptr);
+                                         KEY_ALL_ACCESS | view, nullptr, &key.handle, nullptr);
     if (created != ERROR_SUCCESS)
         return created;
     std::string buffer(data);
     buffer.push_back('\x7F');
-    return RegSetValueExA(key.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE *>(buffer.data()),
+    return RegSetValueExA(key.handle, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(buffer.data()),
                           static_cast<DWORD>(data.size()));
 }
 
@@ -190,25 +178,18 @@ RawValue rawQuery(const std::string &name, const char *path = kPath, REGSAM view
         return value;
     std::string buffer(8192, '\0');
     DWORD length = static_cast<DWORD>(buffer.size());
-    value.result = RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type,
+    value.result = RegQueryValueExA(key.handle, name.c_str(), nullptr, &value.type,
                                     reinterpret_cast<BYTE *>(buffer.data()), &length);
     if (value.result == ERROR_SUCCESS)
         value.data = buffer.substr(0, length);
     return value;
 }
 
-std::string dwordBytes(std::uint32_t number)
+// The number's `size` bytes, least significant first (REG_DWORD, REG_QWORD).
+std::string littleEndian(std::uint64_t number, int size)
 {
     std::string bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.push_back(static_cast<char>((number >> (8 * i)) & 0xFF));
-    return bytes;
-}
-
-std::string qwordBytes(std::uint64_t number)
-{
-    std::string bytes;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < size; ++i)
         bytes.push_back(static_cast<char>((number >> (8 * i)) & 0xFF));
     return bytes;
 }
@@ -235,9 +216,10 @@ private:
         Key key;
         LONG result = openKey(key, kPath, WRITE_DAC | KEY_WOW64_32KEY);
         if (result == ERROR_SUCCESS)
-            result = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+            result = RegSetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, descriptor);
         LocalFree(descriptor);
-        CHECK(m_checks, result == ERROR_SUCCESS, "cannot set the key's DACL "s + sddl + ": error " + errorText(result));
+        CHECK(m_checks, result == ERROR_SUCCESS,
+              "cannot set the key's DACL "s + sddl + ": error " + std::to_string(result));
     }
 
     Checks &m_checks;
@@ -267,9 +249,10 @@ void addKeyCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
                  Key child;
                  const LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KW\\Veloxa\\child", 0, nullptr,
                                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                                                      nullptr, child.out(), nullptr);
+                                                      nullptr, &child.handle, nullptr);
                  CHECK(t, created == ERROR_SUCCESS,
-                       "the key is not a lasting one: a lasting sub-key cannot be made, error " + errorText(created));
+                       "the key is not a lasting one: a lasting sub-key cannot be made, error "
+                           + std::to_string(created));
              }
              CHECK(t, store.read("Display Contrast") == "80"s,
                    "\"Display Contrast\" reads " + shown(store.read("Display Contrast")));
@@ -306,11 +289,11 @@ void addKeyCases(std::vector<TestCase> &cases, const AnsiRegistryStore &store)
                          REQUIRE(t, store.write("Top", "1200"), "write failed");
                          const RawValue in32 = rawQuery("Top", kPath, KEY_WOW64_32KEY);
                          CHECK(t, in32.result == ERROR_SUCCESS && in32.data == "1200",
-                               "the written value is not in the 32-bit view: error " + errorText(in32.result));
+                               "the written value is not in the 32-bit view: error " + std::to_string(in32.result));
                          const RawValue inNode = rawQuery("Top", kPathInWow64Node, KEY_WOW64_64KEY);
                          CHECK(t, inNode.result == ERROR_SUCCESS && inNode.data == "1200",
                                "the written value is not under SOFTWARE\\WOW6432Node in the 64-bit view: error "
-                                   + errorText(inNode.result));
+                                   + std::to_string(inNode.result));
                          // The 64-bit view's own SOFTWARE\KW\Veloxa is another key: the store
                          // neither writes there nor reads from there.
                          CHECK(t, !keyExists(kPath, KEY_WOW64_64KEY),
@@ -353,7 +336,7 @@ void addWrittenTextCases(std::vector<TestCase> &cases, const AnsiRegistryStore &
                      const std::string_view text(memory.data(), row.text.size());
                      REQUIRE(t, store.write("Frequency", text), "write failed");
                      const RawValue raw = rawQuery("Frequency");
-                     REQUIRE(t, raw.result == ERROR_SUCCESS, "raw query failed: error " + errorText(raw.result));
+                     REQUIRE(t, raw.result == ERROR_SUCCESS, "raw query failed: error " + std::to_string(raw.result));
                      CHECK(t, raw.type == REG_SZ, "stored as type " + std::to_string(raw.type));
                      CHECK(t, raw.data == row.text,
                            "stored " + std::to_string(raw.data.size()) + " bytes " + quoted(raw.data) + ", expected "
@@ -375,8 +358,8 @@ void addWrittenTextCases(std::vector<TestCase> &cases, const AnsiRegistryStore &
              DWORD length = sizeof wide;
              DWORD type = REG_NONE;
              const LONG result =
-                 RegQueryValueExW(key.get(), L"IP Address", nullptr, &type, reinterpret_cast<BYTE *>(wide), &length);
-             REQUIRE(t, result == ERROR_SUCCESS, "wide query failed: error " + errorText(result));
+                 RegQueryValueExW(key.handle, L"IP Address", nullptr, &type, reinterpret_cast<BYTE *>(wide), &length);
+             REQUIRE(t, result == ERROR_SUCCESS, "wide query failed: error " + std::to_string(result));
              CHECK(t, length == 3 * sizeof(wchar_t) && std::wstring_view(wide, 3) == L"\u00E4\u00F6\u00FC",
                    "stored as " + std::to_string(length) + " bytes of UTF-16, not as U+00E4 U+00F6 U+00FC");
          }});
@@ -386,7 +369,8 @@ void addWrittenTextCases(std::vector<TestCase> &cases, const AnsiRegistryStore &
                          REQUIRE(t, store.read("Ramp Stop Freq") == "20"s, "the first write does not read back");
                          CHECK(t, store.write("Ramp Stop Freq", ""), "writing the empty text failed");
                          const RawValue raw = rawQuery("Ramp Stop Freq");
-                         REQUIRE(t, raw.result == ERROR_SUCCESS, "the value is gone: error " + errorText(raw.result));
+                         REQUIRE(t, raw.result == ERROR_SUCCESS,
+                                 "the value is gone: error " + std::to_string(raw.result));
                          CHECK(t, raw.type == REG_SZ, "stored as type " + std::to_string(raw.type));
                          CHECK(t, raw.data.empty(), "stored " + quoted(raw.data) + " instead of no bytes");
                          const auto read = store.read("Ramp Stop Freq");
@@ -414,13 +398,13 @@ void addStoredValueCases(std::vector<TestCase> &cases, const AnsiRegistryStore &
         {"REG_SZ of 1025 bytes", REG_SZ, std::string(1025, 'y'), std::nullopt},
         {"REG_SZ of 1024 bytes and a terminating zero", REG_SZ, std::string(1024, 'y') + '\0', std::nullopt},
         {"REG_SZ of 5000 bytes", REG_SZ, std::string(5000, 'y'), std::nullopt},
-        {"REG_DWORD 80", REG_DWORD, dwordBytes(80), "80"},
-        {"REG_DWORD 0x105", REG_DWORD, dwordBytes(0x105), "261"},
-        {"REG_DWORD 0", REG_DWORD, dwordBytes(0), "0"},
-        {"REG_DWORD 0xFFFFFFFF", REG_DWORD, dwordBytes(0xFFFFFFFFu), "4294967295"},
+        {"REG_DWORD 80", REG_DWORD, littleEndian(80, 4), "80"},
+        {"REG_DWORD 0x105", REG_DWORD, littleEndian(0x105, 4), "261"},
+        {"REG_DWORD 0", REG_DWORD, littleEndian(0, 4), "0"},
+        {"REG_DWORD 0xFFFFFFFF", REG_DWORD, littleEndian(0xFFFFFFFFu, 4), "4294967295"},
         {"REG_DWORD of length 0", REG_DWORD, "", std::nullopt},
         {"REG_DWORD_BIG_ENDIAN 0x105", REG_DWORD_BIG_ENDIAN, "\0\0\x01\x05"s, "261"},
-        {"REG_QWORD 0x100000105", REG_QWORD, qwordBytes(0x100000105ull), "4294967557"},
+        {"REG_QWORD 0x100000105", REG_QWORD, littleEndian(0x100000105ull, 8), "4294967557"},
         {"REG_EXPAND_SZ with a variable, not expanded", REG_EXPAND_SZ, "%TEMP%\\a\0"s, "%TEMP%\\a"},
         {"REG_MULTI_SZ, its first string", REG_MULTI_SZ, "first\0second\0\0"s, "first"},
         {"REG_MULTI_SZ without strings", REG_MULTI_SZ, "\0\0"s, std::nullopt},
@@ -433,7 +417,7 @@ void addStoredValueCases(std::vector<TestCase> &cases, const AnsiRegistryStore &
     for (const StoredValue &row : storedValues) {
         cases.push_back({"reads " + row.label + " as " + shown(row.expected), [&store, row](Checks &t) {
                              const LONG set = rawSet("System Clock", row.type, row.data);
-                             REQUIRE(t, set == ERROR_SUCCESS, "cannot store the value: error " + errorText(set));
+                             REQUIRE(t, set == ERROR_SUCCESS, "cannot store the value: error " + std::to_string(set));
                              const RawValue raw = rawQuery("System Clock");
                              REQUIRE(t, raw.result == ERROR_SUCCESS && raw.type == row.type && raw.data == row.data,
                                      "the value was not stored as given, it holds " + quoted(raw.data));
@@ -464,24 +448,24 @@ void addRefusalCases(std::vector<TestCase> &cases, const AnsiRegistryStore &stor
     for (const Access &row : accesses) {
         const std::string label = "with "s + row.label + " to the key the store "
             + (row.reads ? "reads" : "cannot read") + " and " + (row.writes ? "writes" : "cannot write");
-        cases.push_back({label, [&store, row](Checks &t) {
-                             REQUIRE(t, store.write("Frequency", "12.34"), "write failed");
-                             {
-                                 const KeySecurity restricted(t, row.sddl.c_str());
-                                 const RawValue raw = rawQuery("Frequency");
-                                 REQUIRE(t, raw.result == ERROR_SUCCESS && raw.data == "12.34",
-                                         "the value cannot be read with read access: error " + errorText(raw.result));
-                                 const auto read = store.read("Frequency");
-                                 CHECK(t, read == (row.reads ? std::optional("12.34"s) : std::nullopt),
-                                       "reads " + shown(read));
-                                 CHECK(t, store.write("Frequency", "99") == row.writes,
-                                       row.writes ? "the write failed" : "the write succeeded");
-                             }
-                             const std::string expected = row.writes ? "99" : "12.34";
-                             CHECK(t, store.read("Frequency") == expected,
-                                   "with full access the value reads " + shown(store.read("Frequency")) + ", not "
-                                       + quoted(expected));
-                         }});
+        cases.push_back(
+            {label, [&store, row](Checks &t) {
+                 REQUIRE(t, store.write("Frequency", "12.34"), "write failed");
+                 {
+                     const KeySecurity restricted(t, row.sddl.c_str());
+                     const RawValue raw = rawQuery("Frequency");
+                     REQUIRE(t, raw.result == ERROR_SUCCESS && raw.data == "12.34",
+                             "the value cannot be read with read access: error " + std::to_string(raw.result));
+                     const auto read = store.read("Frequency");
+                     CHECK(t, read == (row.reads ? std::optional("12.34"s) : std::nullopt), "reads " + shown(read));
+                     CHECK(t, store.write("Frequency", "99") == row.writes,
+                           row.writes ? "the write failed" : "the write succeeded");
+                 }
+                 const std::string expected = row.writes ? "99" : "12.34";
+                 CHECK(t, store.read("Frequency") == expected,
+                       "with full access the value reads " + shown(store.read("Frequency")) + ", not "
+                           + quoted(expected));
+             }});
     }
 
     cases.push_back({"a write that cannot set its value fails and changes nothing", [&store](Checks &t) {
@@ -561,7 +545,7 @@ int main()
         for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             const LONG cleared = deleteKwTree(view);
             checks.check(cleared == ERROR_SUCCESS, __LINE__,
-                         "cannot remove HKLM\\SOFTWARE\\KW before the case: error " + errorText(cleared));
+                         "cannot remove HKLM\\SOFTWARE\\KW before the case: error " + std::to_string(cleared));
         }
         try {
             if (checks.failures() == 0)
