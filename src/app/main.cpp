@@ -8,7 +8,9 @@
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
 #else
+#include "app/broker_start.h"
 #include "app/polite_end.h"
+#include "core/settings/file_store.h"
 #include "core/settings/queued_store.h"
 #endif
 
@@ -16,6 +18,50 @@
 
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+// Runs the event loop with what reaches the panel from outside. Scripts may
+// drive the running panel through a local endpoint, and a lab's network
+// through a broker, only when asked for: without --control no socket or pipe
+// exists, without --mqtt no connection.
+int runWithRemotes(const veloxa::app::PanelOptions &options, veloxa::window::FormMain &form,
+                   veloxa::app::Lifecycle &lifecycle)
+{
+    std::unique_ptr<veloxa::remote::ControlEndpoint> remote;
+    if (options.control || options.broker)
+        remote = std::make_unique<veloxa::remote::ControlEndpoint>(form);
+    if (options.control) {
+        if (const QString problem = remote->open(veloxa::remote::endpointName(options.unit)); !problem.isEmpty())
+            std::fprintf(stderr, "veloxa2-gui: no control endpoint: %s\n", qPrintable(problem));
+    }
+#ifndef Q_OS_WIN
+    std::unique_ptr<veloxa::remote::BrokerBridge> bridge;
+    if (const auto &address = options.broker)
+        bridge = veloxa::app::startBrokerBridge(options, *address, *remote);
+    lifecycle.setFirstAtShutDown([&remote, &bridge] {
+        if (remote)
+            remote->server().close();
+        if (bridge)
+            bridge->stopCommands();
+    });
+    const int status = QApplication::exec();
+    // After the settings are stored: the broker hears "offline", briefly waited for.
+    if (bridge)
+        bridge->finish(veloxa::app::kBrokerGoodbyeMs);
+    return status;
+#else
+    if (options.broker)
+        std::fprintf(stderr, "veloxa2-gui: this build has no broker bridge; --mqtt is ignored\n");
+    lifecycle.setFirstAtShutDown([&remote] {
+        if (remote)
+            remote->server().close();
+    });
+    return QApplication::exec();
+#endif
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -40,7 +86,8 @@ int main(int argc, char *argv[])
     // access or datagram. A panel that cannot tell (no lock can be made in
     // the runtime folder) runs, and says so once.
     veloxa::app::SingleCopy singleCopy;
-    switch (singleCopy.take(veloxa::app::singleCopyLockPath())) {
+    const QString &unit = options.run->unit;
+    switch (singleCopy.take(veloxa::app::singleCopyLockPath(unit))) {
     case veloxa::app::SingleCopy::Outcome::Only: break;
     case veloxa::app::SingleCopy::Outcome::AnotherRuns: return 0;
     case veloxa::app::SingleCopy::Outcome::Unguarded:
@@ -50,14 +97,16 @@ int main(int argc, char *argv[])
     }
 
 #ifdef Q_OS_WIN
-    veloxa::settings::RegistryStore store;
+    veloxa::settings::RegistryStore store = veloxa::settings::RegistryStore::forUnit(unit);
 #else
     // Destroyed after the window: shut-down has handed it the last values.
-    veloxa::settings::QueuedStore store;
+    veloxa::settings::QueuedStore store(veloxa::settings::FileStore::userStorePath(unit));
 #endif
     veloxa::link::UdpChannel channel;
     veloxa::link::SteadyClock clock;
     veloxa::window::FormMain form(channel, store, clock);
+    if (!unit.isEmpty())
+        form.setWindowTitle(form.windowTitle() + QStringLiteral(" - ") + unit);
     veloxa::app::Lifecycle lifecycle(form, store, [] { QCoreApplication::quit(); });
 
 #ifndef Q_OS_WIN
@@ -71,16 +120,5 @@ int main(int argc, char *argv[])
 
     lifecycle.startUp();
 
-    // Scripts may drive the running panel through a local endpoint, only
-    // when asked for; without --control no socket or pipe exists.
-    std::unique_ptr<veloxa::remote::ControlEndpoint> endpoint;
-    if (options.run->control) {
-        endpoint = std::make_unique<veloxa::remote::ControlEndpoint>(form);
-        if (const QString problem = endpoint->open(); !problem.isEmpty()) {
-            std::fprintf(stderr, "veloxa2-gui: no control endpoint: %s\n", qPrintable(problem));
-            endpoint.reset();
-        }
-    }
-    lifecycle.setFirstAtShutDown([&endpoint] { endpoint.reset(); });
-    return QApplication::exec();
+    return runWithRemotes(*options.run, form, lifecycle);
 }

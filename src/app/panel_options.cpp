@@ -1,6 +1,7 @@
 #include "app/panel_options.h"
 
 #include "app/version.h"
+#include "core/remote/endpoint_path.h"
 
 #include <QCommandLineParser>
 
@@ -20,6 +21,56 @@ void print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// --unit and the broker's options.
+QList<QCommandLineOption> unitAndBrokerOptions()
+{
+    return {
+        {QStringLiteral("unit"),
+         QStringLiteral("The unit this panel stands for, so that one PC runs one panel per unit: its own settings, "
+                        "endpoint and broker topics, and the name in the title. Letters, digits, '-', '_' and '.'; "
+                        "at most 64."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("mqtt"),
+         QStringLiteral("Publish the panel's status, controls, link and events on an MQTT broker: "
+                        "mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS)."),
+         QStringLiteral("URL")},
+        {QStringLiteral("mqtt-commands"),
+         QStringLiteral("Carry out set, click and enter commands published to the broker (over TLS with credentials "
+                        "unless the broker is on this machine).")},
+        {QStringLiteral("mqtt-ca"),
+         QStringLiteral("Trust this CA's certificates for mqtts:// instead of the system's."), QStringLiteral("FILE")},
+        {QStringLiteral("mqtt-credentials"),
+         QStringLiteral("The broker's user and password, one line user:password in a file only you may read."),
+         QStringLiteral("FILE")},
+    };
+}
+
+// Reads --unit and the broker's options into `options`; what is wrong with
+// them, if anything.
+std::optional<QString> readUnitAndBroker(const QCommandLineParser &parser, PanelOptions &options)
+{
+    if (parser.isSet(QStringLiteral("unit"))) {
+        options.unit = parser.value(QStringLiteral("unit"));
+        if (!remote::isUnitName(options.unit))
+            return QStringLiteral("--unit \"%1\" is no unit name (letters, digits, '-', '_', '.'; at most 64)")
+                .arg(options.unit);
+    }
+    const bool broker = parser.isSet(QStringLiteral("mqtt"));
+    for (const char *withBroker : {"mqtt-commands", "mqtt-ca", "mqtt-credentials"})
+        if (parser.isSet(QLatin1String(withBroker)) && !broker)
+            return QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(withBroker));
+    if (!broker)
+        return std::nullopt;
+    const auto address = broker::parseBrokerUrl(parser.value(QStringLiteral("mqtt")));
+    if (const auto *problem = std::get_if<QString>(&address))
+        return QStringLiteral("--mqtt: ") + *problem;
+    options.broker = std::get<broker::BrokerAddress>(address);
+    options.brokerCommands = parser.isSet(QStringLiteral("mqtt-commands"));
+    options.brokerCa = parser.value(QStringLiteral("mqtt-ca"));
+    options.brokerCredentials = parser.value(QStringLiteral("mqtt-credentials"));
+    return std::nullopt;
+}
+
 } // namespace
 
 OptionsOutcome readPanelOptions(const QStringList &arguments)
@@ -37,6 +88,7 @@ OptionsOutcome readPanelOptions(const QStringList &arguments)
                                                     "panel: a local socket only its user may reach (see "
                                                     "veloxa2-ctl --panel)."));
     parser.addOptions({help, version, control});
+    parser.addOptions(unitAndBrokerOptions());
 
     if (!parser.parse(arguments)) {
         QString problem = parser.errorText(); // "Unknown option 'x'."
@@ -61,6 +113,10 @@ OptionsOutcome readPanelOptions(const QStringList &arguments)
     }
     PanelOptions options;
     options.control = parser.isSet(control);
+    if (const auto problem = readUnitAndBroker(parser, options)) {
+        print(stderr, QStringLiteral("veloxa2-gui: %1; see veloxa2-gui --help\n").arg(*problem));
+        return {std::nullopt, kExitUsage};
+    }
     return {options, 0};
 }
 

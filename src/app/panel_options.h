@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/broker/broker_options.h"
+
 #include <QStringList>
 
 #include <optional>
@@ -10,6 +12,13 @@ namespace veloxa::app {
 // taken by QApplication before these are read.
 struct PanelOptions {
     bool control = false; // open the control endpoint for scripts
+    QString unit; // --unit: the unit this panel stands for; empty without it
+    // --mqtt and what goes with it; the URL is checked, the files are read
+    // when the bridge starts.
+    std::optional<broker::BrokerAddress> broker;
+    bool brokerCommands = false;
+    QString brokerCa;
+    QString brokerCredentials;
 };
 
 // What the command line asks for: the options to run the panel with, or an

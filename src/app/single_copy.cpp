@@ -19,7 +19,7 @@
 
 namespace veloxa::app {
 
-QString singleCopyLockPath()
+QString singleCopyLockPath(const QString &unit)
 {
     const QFileInfo program(QCoreApplication::applicationFilePath());
     QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -27,7 +27,8 @@ QString singleCopyLockPath()
         directory = QDir::tempPath();
     const QByteArray digest =
         QCryptographicHash::hash(program.canonicalFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
-    return directory + QLatin1Char('/') + program.fileName() + QLatin1Char('-') + QString::fromLatin1(digest)
+    const QString forUnit = unit.isEmpty() ? QString() : QLatin1Char('-') + unit;
+    return directory + QLatin1Char('/') + program.fileName() + QLatin1Char('-') + QString::fromLatin1(digest) + forUnit
         + QStringLiteral(".lock");
 }
 

@@ -9,8 +9,9 @@ namespace veloxa::app {
 // The lock file that keeps a second copy of the panel from starting: one
 // file per user, in the runtime location, named after the program file (its
 // name and a digest of its full path, so two builds in different places do
-// not block each other).
-QString singleCopyLockPath();
+// not block each other); a named unit's panel has its own, so that two units
+// on one PC are two panels.
+QString singleCopyLockPath(const QString &unit = {});
 
 // An advisory lock (flock) on that file, held for as long as the panel runs.
 // The kernel drops it when the copy ends, however it ends, so a crashed copy

@@ -254,7 +254,7 @@ private slots:
         answerTo(window.session, request("set", named("txtFreq", "value", "1")));
         QVERIFY(heard.isEmpty()); // nobody watches yet
 
-        events.setWatched(true);
+        events.setWatched(this, true);
         answerTo(window.session, request("set", named("txtFreq", "value", "600")));
         window.panel.channel.failSends = true;
         answerTo(window.session, request("click", named("cmdDdsReg")));

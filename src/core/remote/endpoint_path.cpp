@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <QProcessEnvironment>
@@ -15,24 +18,52 @@
 
 namespace veloxa::remote {
 
+bool isUnitName(const QString &name)
+{
+    static constexpr qsizetype kLongest = 64;
+    if (name.isEmpty() || name.size() > kLongest || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('_')
+            || c == QLatin1Char('.');
+    });
+}
+
 #ifdef Q_OS_WIN
 
-QString endpointName()
+QString endpointName(const QString &unit)
 {
     const QString user = QProcessEnvironment::systemEnvironment().value(QStringLiteral("USERNAME"));
-    return QStringLiteral("veloxa2-gui-control-") + user;
+    QString name = QStringLiteral("veloxa2-gui-control-") + user;
+    if (!unit.isEmpty())
+        name += QLatin1Char('-') + unit;
+    return name;
 }
 
 #else
 
-QString endpointFolder()
+QString endpointFolder(const QString &unit)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/veloxa2-gui");
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/veloxa2-gui");
+    if (!unit.isEmpty())
+        folder += QLatin1Char('/') + unit;
+    return folder;
 }
 
-QString endpointName()
+QString endpointName(const QString &unit)
 {
-    return endpointFolder() + QStringLiteral("/control");
+    return endpointFolder(unit) + QStringLiteral("/control");
+}
+
+QString checkEndpointFolders(const QString &endpoint)
+{
+    const QString folder = QFileInfo(endpoint).path();
+    if (const QString panels = endpointFolder(); QFileInfo(folder).path() == panels) {
+        if (QString problem = checkPrivateFolder(panels); !problem.isEmpty())
+            return problem;
+    }
+    return checkPrivateFolder(folder);
 }
 
 QString checkPrivateFolder(const QString &folder)

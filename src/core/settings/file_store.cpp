@@ -89,10 +89,13 @@ ReadResult readBack(const QString &text)
     return accepted(ini::valueText(ini::escapedText(text)));
 }
 
-QString FileStore::userStorePath()
+QString FileStore::userStorePath(const QString &unit)
 {
-    // The location QSettings uses for organisation "KW", application "Veloxa".
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/KW/Veloxa.conf");
+    // The location QSettings uses for organisation "KW", application "Veloxa"
+    // (or "Veloxa-<unit>").
+    const QString application = unit.isEmpty() ? QStringLiteral("Veloxa") : QStringLiteral("Veloxa-") + unit;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/KW/")
+        + application + QStringLiteral(".conf");
 }
 
 FileStore::FileStore()

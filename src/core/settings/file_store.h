@@ -55,8 +55,9 @@ public:
 
     QString filePath() const { return m_filePath; }
 
-    // Where the store lives for this user, worked out anew on every call.
-    static QString userStorePath();
+    // Where the store lives for this user, worked out anew on every call; a
+    // named unit's panel keeps its own, "KW/Veloxa-<unit>.conf" beside it.
+    static QString userStorePath(const QString &unit = {});
 
 private:
     std::optional<ini::Document> startingValues(const QString &path, careful::Look current, int &keepMode) const;

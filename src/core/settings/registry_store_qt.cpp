@@ -22,6 +22,14 @@ RegistryStore::RegistryStore(AnsiRegistryStore registry)
 {
 }
 
+RegistryStore RegistryStore::forUnit(const QString &unit)
+{
+    if (unit.isEmpty())
+        return {};
+    return RegistryStore(
+        AnsiRegistryStore(HKEY_LOCAL_MACHINE, std::string(kRegistryKeyPath) + '\\' + unit.toStdString()));
+}
+
 ReadResult RegistryStore::read(const QString &name) const
 {
     const auto text = m_registry.read(ansi(name));

@@ -14,6 +14,9 @@ public:
     RegistryStore() = default;
     // A store on another key, for tests.
     explicit RegistryStore(AnsiRegistryStore registry);
+    // A named unit's panel's store: the subkey <unit> of the panel's key; the
+    // panel's own key for an empty unit.
+    static RegistryStore forUnit(const QString &unit);
 
     ReadResult read(const QString &name) const override;
     bool write(const QString &name, const QString &text) override;

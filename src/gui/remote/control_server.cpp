@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
+
 #ifndef Q_OS_WIN
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -74,8 +76,7 @@ ControlServer::~ControlServer()
 QString ControlServer::open(const QString &name)
 {
 #ifndef Q_OS_WIN
-    const QString folder = QFileInfo(name).path();
-    if (const QString problem = checkPrivateFolder(folder); !problem.isEmpty())
+    if (const QString problem = checkEndpointFolders(name); !problem.isEmpty())
         return problem;
     if (QFileInfo::exists(name) || QFileInfo(name).isSymLink()) {
         if (answersAlready(name))
@@ -160,6 +161,9 @@ void ControlServer::read(Client &client)
 
 void ControlServer::broadcast(const QJsonObject &event)
 {
+    if (std::none_of(m_clients.cbegin(), m_clients.cend(),
+                     [](const auto &client) { return !client->dropped && client->session.subscribed(); }))
+        return; // the events are watched by someone else (the broker bridge)
     const QByteArray line = notificationLine(QStringLiteral("event"), event);
     for (auto &client : m_clients) {
         if (client->dropped || !client->session.subscribed())
@@ -237,7 +241,7 @@ void ControlServer::updateWatched()
     bool watched = false;
     for (const auto &client : m_clients)
         watched = watched || (!client->dropped && client->session.subscribed());
-    m_events.setWatched(watched);
+    m_events.setWatched(this, watched);
 }
 
 } // namespace veloxa::remote

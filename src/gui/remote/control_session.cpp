@@ -35,19 +35,11 @@ QByteArray ControlSession::answer(QByteArrayView line)
         return errorLine(*error);
     const Request &request = std::get<Request>(parsed);
 
-    Outcome outcome = Error{code::kMethodNotFound, QStringLiteral("no method \"%1\"").arg(request.method)};
-    if (request.method == QLatin1String("get")) {
-        outcome = QJsonValue(m_operations.state());
-    } else if (request.method == QLatin1String("set")) {
-        outcome = m_operations.set(request.params);
-    } else if (request.method == QLatin1String("click")) {
-        outcome = m_operations.click(request.params);
-    } else if (request.method == QLatin1String("enter")) {
-        outcome = m_operations.enter(request.params);
-    } else if (request.method == QLatin1String("subscribe")) {
+    Outcome outcome = QJsonValue(true);
+    if (request.method == QLatin1String("subscribe"))
         m_subscribed = true;
-        outcome = QJsonValue(true);
-    }
+    else
+        outcome = m_operations.carryOut(request.method, request.params);
 
     if (!request.answered())
         return {};

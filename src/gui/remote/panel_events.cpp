@@ -9,20 +9,12 @@
 #include <QJsonDocument>
 
 namespace veloxa::remote {
-namespace {
-
-const char *const kWatchedControls[] = {"txtIP",       "txtPort",        "txtFreq",     "lblLaserFreq", "txtRampRate",
-                                        "txtRampStep", "txtStopFreq",    "txtSysClk",   "cmdHb",        "sldGain",
-                                        "sldContrast", "optDdsPolarity", "optDdsPower", "lblRev"};
-
-} // namespace
-
 PanelEvents::PanelEvents(const window::PanelControls &controls, const PanelOperations &operations,
                          link::Channel &channel, window::LinkView &linkView)
     : m_operations(operations)
 {
-    for (const char *name : kWatchedControls)
-        m_reported.insert(QLatin1String(name), operations.controlState(QLatin1String(name)));
+    for (const QString &name : PanelOperations::shownControls())
+        m_reported.insert(name, operations.controlState(name));
 
     connect(&channel, &link::Channel::datagramSent, this, [this](const link::Datagram &datagram) {
         if (m_watched)
@@ -50,6 +42,15 @@ PanelEvents::PanelEvents(const window::PanelControls &controls, const PanelOpera
     watchControls(controls);
 }
 
+void PanelEvents::setWatched(const void *watcher, bool watched)
+{
+    if (watched)
+        m_watchers.insert(watcher);
+    else
+        m_watchers.remove(watcher);
+    m_watched = !m_watchers.isEmpty();
+}
+
 void PanelEvents::watchControls(const window::PanelControls &controls)
 {
     // Connected after the window's own handlers, so each runs once the
@@ -73,8 +74,7 @@ void PanelEvents::watchControls(const window::PanelControls &controls)
 
 void PanelEvents::reportChanges()
 {
-    for (const char *name : kWatchedControls) {
-        const QString control = QLatin1String(name);
+    for (const QString &control : PanelOperations::shownControls()) {
         const QJsonValue value = m_operations.controlState(control);
         QJsonValue &reported = m_reported[control];
         if (value == reported)

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 
 #include <utility>
 
@@ -27,9 +28,10 @@ public:
     PanelEvents(const window::PanelControls &controls, const PanelOperations &operations, link::Channel &channel,
                 window::LinkView &linkView);
 
-    // Events are made only while someone watches; changes are still followed,
-    // so that the first event after a pause reports against the true state.
-    void setWatched(bool watched) { m_watched = watched; }
+    // Events are made only while someone watches (the endpoint's subscribers,
+    // the broker bridge); changes are still followed, so that the first event
+    // after a pause reports against the true state.
+    void setWatched(const void *watcher, bool watched);
 
 signals:
     void happened(const QJsonObject &event);
@@ -44,6 +46,7 @@ private:
 
     const PanelOperations &m_operations;
     QHash<QString, QJsonValue> m_reported;
+    QSet<const void *> m_watchers;
     bool m_watched = false;
     static constexpr qsizetype kMeaningsKept = 64;
     QHash<link::Datagram, std::pair<QString, QString>> m_meanings; // bytes in hex, meaning

@@ -89,16 +89,39 @@ QJsonValue PanelOperations::controlState(const QString &name) const
     return QJsonValue(QJsonValue::Undefined);
 }
 
+const QStringList &PanelOperations::shownControls()
+{
+    static const QStringList names{
+        QStringLiteral("txtIP"),        QStringLiteral("txtPort"),     QStringLiteral("txtFreq"),
+        QStringLiteral("lblLaserFreq"), QStringLiteral("txtRampRate"), QStringLiteral("txtRampStep"),
+        QStringLiteral("txtStopFreq"),  QStringLiteral("txtSysClk"),   QStringLiteral("cmdHb"),
+        QStringLiteral("sldGain"),      QStringLiteral("sldContrast"), QStringLiteral("optDdsPolarity"),
+        QStringLiteral("optDdsPower"),  QStringLiteral("lblRev")};
+    return names;
+}
+
 QJsonObject PanelOperations::state() const
 {
     QJsonObject controls;
-    for (const char *name : {"txtIP", "txtPort", "txtFreq", "lblLaserFreq", "txtRampRate", "txtRampStep", "txtStopFreq",
-                             "txtSysClk", "cmdHb", "sldGain", "sldContrast", "optDdsPolarity", "optDdsPower", "lblRev"})
-        controls.insert(QLatin1String(name), controlState(QLatin1String(name)));
+    for (const QString &name : shownControls())
+        controls.insert(name, controlState(name));
     return {{QStringLiteral("controls"), controls},
             {QStringLiteral("link"),
              QJsonObject{{QStringLiteral("heard"), window::backgroundOf(m_controls.txtIP) == window::kWhite}}},
             {QStringLiteral("heartbeat"), link::heartbeatIsOn(m_controls.cmdHb.text())}};
+}
+
+Outcome PanelOperations::carryOut(const QString &method, const QJsonObject &params)
+{
+    if (method == QLatin1String("get"))
+        return QJsonValue(state());
+    if (method == QLatin1String("set"))
+        return set(params);
+    if (method == QLatin1String("click"))
+        return click(params);
+    if (method == QLatin1String("enter"))
+        return enter(params);
+    return Error{code::kMethodNotFound, QStringLiteral("no method \"%1\"").arg(method)};
 }
 
 Outcome PanelOperations::set(const QJsonObject &params)

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QStringList>
 
 #include <variant>
 
@@ -21,6 +22,9 @@ class PanelOperations {
 public:
     explicit PanelOperations(const window::PanelControls &controls);
 
+    // The controls state() shows, in its order.
+    static const QStringList &shownControls();
+
     // {"controls": {...}, "link": {"heard": bool}, "heartbeat": bool}
     QJsonObject state() const;
     // One control's state as state() shows it; Undefined for an unknown name.
@@ -29,6 +33,11 @@ public:
     Outcome set(const QJsonObject &params);
     Outcome click(const QJsonObject &params);
     Outcome enter(const QJsonObject &params);
+    // The request `method` ("get", "set", "click" or "enter") with its params,
+    // as every way in to the panel carries it out.
+    Outcome carryOut(const QString &method, const QJsonObject &params);
+    // True for a control whose value is a number (a slider).
+    bool takesNumber(const QString &name) const { return m_sliders.contains(name); }
 
 private:
     const window::PanelControls &m_controls;
