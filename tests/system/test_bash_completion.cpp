@@ -58,14 +58,17 @@ private slots:
     {
         QTest::addColumn<QString>("line"); // the words typed; "|" stands for the empty word at the cursor
         QTest::addColumn<QString>("offered");
-
-        const QString global =
-            QStringLiteral("--dry-run --help --host --listen --panel --port --sysclk --verbose --version");
+        const QString global = QStringLiteral(
+            "--dry-run --help --host --listen --mqtt --mqtt-ca --mqtt-credentials --panel --port --sysclk "
+            "--unit --verbose --version");
         QTest::newRow("commands") << "|"
                                   << "contrast dds-reg freq gain heartbeat polarity power ramp ramp-stop seq";
         QTest::newRow("the panel's commands") << "--panel |"
                                               << "contrast dds-reg freq gain get heartbeat polarity power ramp "
                                                  "ramp-stop seq watch";
+        QTest::newRow("through a broker, units too") << "--mqtt mqtt://lab --unit a |"
+                                                     << "contrast dds-reg freq gain get heartbeat polarity power ramp "
+                                                        "ramp-stop seq units watch";
         QTest::newRow("watch takes --json") << "--panel watch --j" << "--json";
         QTest::newRow("heartbeat on the panel") << "--panel heartbeat |" << "off on";
         QTest::newRow("commands by prefix") << "ra" << "ramp ramp-stop";
@@ -87,7 +90,6 @@ private slots:
         QTest::newRow("gain") << "gain |" << "0 1 2 3 4 5 6 7";
         QTest::newRow("nothing after a complete command") << "power on |" << "";
     }
-
     void offers()
     {
         QFETCH(QString, line);
@@ -113,7 +115,7 @@ private slots:
                 subcommands << words.value(1);
         }
         commands.removeDuplicates(); // "heartbeat" and "heartbeat on|off"
-        QCOMPARE(completed({QStringLiteral("--panel"), QString()}), sorted(commands));
+        QCOMPARE(completed({QStringLiteral("--mqtt"), QStringLiteral("mqtt://lab"), QString()}), sorted(commands));
         QCOMPARE(completed({QStringLiteral("seq"), QString()}), sorted(subcommands));
         const QStringList longOptions = help.options.filter(QRegularExpression(QStringLiteral("^--")));
         QCOMPARE(completed({QStringLiteral("watch"), QStringLiteral("--")}), sorted(longOptions));

@@ -12,6 +12,8 @@
 #include "support/bytes.h"
 #include "support/panel_process.h"
 
+#include <QDir>
+#include <QFile>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -170,6 +172,8 @@ private slots:
         values({"--listen -1 heartbeat"}, "--listen");
         values({"polarity x"}, "polarity");
         values({"power maybe"}, "power");
+        values({"--unit a/b heartbeat", "--unit .. heartbeat", "--panel --unit + get"}, "--unit");
+        values({"--mqtt broker:1883 --unit a get", "--mqtt mqtt://me:pw@broker --unit a get"}, "--mqtt");
 
         usage("ramp --step 1 --rate 1", "--stop");
         usage("freq", "freq");
@@ -186,6 +190,13 @@ private slots:
         usage("seq add-frequency 10", "add-frequency");
         usage("seq clear now", "now");
         usage("--verbose", "no command");
+        usage("--mqtt mqtt://lab get", "--unit NAME");
+        usage("--mqtt mqtt://lab --unit + get", "--unit +");
+        usage("--mqtt mqtt://lab --unit a units", "units");
+        usage("--panel units", "units goes with --mqtt");
+        usage("--panel --mqtt mqtt://lab --unit a get", "--panel and --mqtt");
+        usage("--mqtt mqtt://lab --unit a --host 10.0.0.1 gain 1", "--host");
+        usage("--mqtt-credentials c.txt gain 1", "--mqtt-credentials");
     }
 
     // No plan, and one line that names what was wrong; a mistake in the shape of
@@ -313,6 +324,14 @@ private slots:
         const ctl::DefaultHost host = ctl::defaultHost();
         QCOMPARE(host.address.toString(), address);
         QCOMPARE(host.origin, origin);
+        // --unit reads that unit's panel's store, never the default one.
+        QCOMPARE(ctl::defaultHost(QStringLiteral("b")).address.toString(), QStringLiteral("192.168.1.133"));
+        QVERIFY(QDir(environment.config.path()).mkpath(QStringLiteral("KW")));
+        QFile unitStore(environment.config.filePath(QStringLiteral("KW/Veloxa-b.conf")));
+        QVERIFY(unitStore.open(QIODevice::WriteOnly));
+        unitStore.write("[General]\nIP%20Address=127.0.0.43\n");
+        unitStore.close();
+        QCOMPARE(ctl::defaultHost(QStringLiteral("b")).address.toString(), QStringLiteral("127.0.0.43"));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "tokenizer.h"
 
 #include "core/link/udp_channel.h"
+#include "core/remote/endpoint_path.h"
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
 #else
@@ -15,20 +16,63 @@ namespace {
 
 // --panel: the panel checks and corrects the values as its boxes do, so only
 // the shape of the command line is checked here.
+ParseResult refused(const QString &problem)
+{
+    return {std::nullopt, problem + kSeeHelp};
+}
+
+// --panel or --mqtt: the panel checks and corrects the values as its boxes
+// do, so only the shape of the command line is checked here.
 ParseResult panelPlan(const Tokens &tokens, Plan plan)
 {
+    const QString way = plan.broker ? QStringLiteral("--mqtt") : QStringLiteral("--panel");
     for (const char *option : {"host", "port", "dry-run", "listen"})
         if (tokens.options.contains(QLatin1String(option)))
-            return {std::nullopt,
-                    QStringLiteral("--%1 does not go with --panel (the panel has its own)").arg(QLatin1String(option))
-                        + kSeeHelp};
+            return refused(
+                QStringLiteral("--%1 does not go with %2 (the panel has its own)").arg(QLatin1String(option), way));
     const auto panel = buildPanelCommand(tokens);
     if (!panel)
         return {std::nullopt, panel.error()};
     if (plan.json && panel->kind != PanelPlan::Kind::Watch)
-        return {std::nullopt, QStringLiteral("--json goes with --panel watch") + kSeeHelp};
+        return refused(QStringLiteral("--json goes with %1 watch").arg(way));
+    const bool units = panel->kind == PanelPlan::Kind::Units;
+    if (units && !plan.broker)
+        return refused(QStringLiteral("units goes with --mqtt"));
+    if (units && !plan.unit.isEmpty())
+        return refused(QStringLiteral("units lists every unit; --unit does not go with it"));
+    if (plan.broker && !units && plan.unit.isEmpty())
+        return refused(QStringLiteral("--mqtt needs --unit NAME: the panel to reach"));
+    if (plan.unit == QLatin1String("+") && panel->kind != PanelPlan::Kind::Watch)
+        return refused(QStringLiteral("--unit + goes only with watch"));
     plan.panel = *panel;
     return {plan, {}};
+}
+
+// --unit, --mqtt and the options that go with --mqtt, into the plan.
+std::optional<QString> readUnitAndBroker(const QMap<QString, QString> &options, Plan &plan)
+{
+    if (const auto unit = options.constFind(QStringLiteral("unit")); unit != options.constEnd()) {
+        plan.unit = *unit;
+        const bool everyUnit = plan.unit == QLatin1String("+") && options.contains(QStringLiteral("mqtt"));
+        if (!everyUnit && !remote::isUnitName(plan.unit))
+            return QStringLiteral("--unit \"%1\" is no unit name (letters, digits, '-', '_', '.'; at most 64)")
+                .arg(plan.unit);
+    }
+    for (const char *option : {"mqtt-ca", "mqtt-credentials"})
+        if (options.contains(QLatin1String(option)) && !options.contains(QStringLiteral("mqtt")))
+            return QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(option)) + kSeeHelp;
+    const auto url = options.constFind(QStringLiteral("mqtt"));
+    if (url == options.constEnd())
+        return std::nullopt;
+    if (options.contains(QStringLiteral("panel")))
+        return QStringLiteral("--panel and --mqtt are two ways to one panel: give one") + kSeeHelp;
+    const auto address = broker::parseBrokerUrl(*url);
+    if (const auto *problem = std::get_if<QString>(&address))
+        return QStringLiteral("--mqtt: ") + *problem;
+    plan.broker = std::get<broker::BrokerAddress>(address);
+    plan.brokerCa = options.value(QStringLiteral("mqtt-ca"));
+    plan.brokerCredentials = options.value(QStringLiteral("mqtt-credentials"));
+    return std::nullopt;
 }
 
 } // namespace
@@ -53,7 +97,9 @@ ParseResult parseCommandLine(const QStringList &arguments)
     plan.dryRun = options.contains(QStringLiteral("dry-run"));
     plan.verbose = options.contains(QStringLiteral("verbose"));
     plan.json = options.contains(QStringLiteral("json"));
-    if (options.contains(QStringLiteral("panel")))
+    if (const auto problem = readUnitAndBroker(options, plan))
+        return {std::nullopt, *problem};
+    if (options.contains(QStringLiteral("panel")) || plan.broker)
         return panelPlan(*tokens, plan);
     if (plan.json)
         return {std::nullopt, QStringLiteral("--json goes with --panel watch") + kSeeHelp};
@@ -91,13 +137,13 @@ ParseResult parseCommandLine(const QStringList &arguments)
     return {plan, {}};
 }
 
-DefaultHost defaultHost()
+DefaultHost defaultHost(const QString &unit)
 {
     // The panel's own store: where the panel keeps the address between runs.
 #ifdef Q_OS_WIN
-    const settings::RegistryStore store{};
+    const settings::RegistryStore store = settings::RegistryStore::forUnit(unit);
 #else
-    const settings::FileStore store{};
+    const settings::FileStore store(settings::FileStore::userStorePath(unit));
 #endif
     const settings::ReadResult stored = store.read(settings::names::IpAddress);
     if (stored.found) {

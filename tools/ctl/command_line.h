@@ -6,6 +6,7 @@
 // every value is checked against the range the panel keeps its controls in,
 // so a command given here puts on the wire exactly what the panel would.
 
+#include "core/broker/broker_options.h"
 #include "core/link/datagrams.h"
 #include "core/unit/limits.h"
 #include "panel_commands.h"
@@ -42,6 +43,13 @@ struct Plan {
     // --panel: requests to the running panel instead of datagrams to the unit.
     std::optional<PanelPlan> panel;
     bool json = false;
+    // --unit: the panel of that unit (its endpoint, its topics, or its stored
+    // address); "+" with --mqtt watch: every unit.
+    QString unit;
+    // --mqtt: the panel's requests through this broker instead of its endpoint.
+    std::optional<broker::BrokerAddress> broker;
+    QString brokerCa;
+    QString brokerCredentials;
 };
 
 struct ParseResult {
@@ -58,7 +66,7 @@ struct DefaultHost {
     QHostAddress address;
     QString origin; // where it came from, for --verbose
 };
-DefaultHost defaultHost();
+DefaultHost defaultHost(const QString &unit = {});
 
 QString helpText();
 

@@ -10,6 +10,8 @@ namespace {
 const char kHelp[] = R"(Usage: veloxa2-ctl [OPTIONS] COMMAND [ARGS]
        veloxa2-ctl --panel [--sysclk MHZ] [--verbose] COMMAND [ARGS]
        veloxa2-ctl --panel get | watch [--json]
+       veloxa2-ctl --mqtt URL --unit NAME [--verbose] COMMAND [ARGS]
+       veloxa2-ctl --mqtt URL units | --unit NAME|+ watch [--json]
 
 Sends commands to a Veloxa2 laser frequency-offset unit over UDP, one datagram
 per command, byte for byte as the Veloxa2 GUI panel sends them. Values are
@@ -46,12 +48,20 @@ Commands:
   seq execute           Run the sequence.
   seq restart           Restart the sequence.
 
-Commands only with --panel:
+With --mqtt URL --unit NAME the same commands go to the panel of unit NAME
+(veloxa2-gui --unit NAME --mqtt URL --mqtt-commands) through an MQTT broker
+on another machine: each request is published to the panel's topics and its
+answer read back, as on the endpoint.
+
+Commands only with --panel or --mqtt:
   get                   Print the panel's state as JSON: every control, the
                         link ("heard") and the heartbeat.
   watch                 Print one time-stamped line per event (datagram sent
                         or refused, arrival, link state, control change)
                         until interrupted or the panel ends.
+  units                 Only with --mqtt: one line per unit the broker knows,
+                        its name, status (online, offline) and link (heard,
+                        silent).
   heartbeat on|off      Turn the panel's heartbeat on or off (clicks its
                         button only when it is not in that state already).
 
@@ -72,7 +82,17 @@ Options (anywhere on the line, as --name VALUE or --name=VALUE):
                     sending to the unit. --host, --port, --dry-run and
                     --listen do not go with it; --sysclk sets the panel's
                     System Clock box first.
-  --json            With --panel watch: print the events as JSON lines.
+  --json            With watch: print the events as JSON lines.
+  --unit NAME       The panel of unit NAME (veloxa2-gui --unit NAME): its
+                    endpoint with --panel, its topics with --mqtt (watch
+                    takes "+" for every unit), and without either its stored
+                    IP Address as the default of --host.
+  --mqtt URL        Drive the panel through the broker at mqtt://HOST[:PORT]
+                    or mqtts://HOST[:PORT] (TLS) instead of its endpoint.
+  --mqtt-ca FILE    With mqtts://: trust this CA certificate file.
+  --mqtt-credentials FILE
+                    The broker's user and password, one line user:password,
+                    in a file only you may read.
   -h, --help        Print this text.
   --version         Print the version.
 
@@ -81,7 +101,8 @@ negative number is written as it stands: freq -12.34.
 
 Exit status: 0 when everything was sent, 1 when a send failed (the rest is
 not sent), 2 for a bad command line (nothing is sent), 3 with --panel when
-no panel endpoint is there, 1 with --panel when the panel refused a request.
+no panel endpoint is there (with --mqtt: no broker, or the unit is not
+online), 1 with --panel when the panel refused a request.
 
 Examples:
   veloxa2-ctl --dry-run freq 12.34 --polarity +
@@ -96,6 +117,8 @@ Examples:
   veloxa2-ctl --panel freq 12.34 --polarity -
   veloxa2-ctl --panel get
   veloxa2-ctl --panel watch
+  veloxa2-ctl --mqtt mqtts://broker.lab --mqtt-credentials ~/.mqtt units
+  veloxa2-ctl --mqtt mqtt://localhost --unit laser-2 freq 12.34
 )";
 
 } // namespace

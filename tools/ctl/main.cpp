@@ -6,6 +6,9 @@
 #include "command_line.h"
 #include "output.h"
 #include "panel_client.h"
+#ifdef VELOXA_HAS_BROKER
+#include "broker_panel.h"
+#endif
 
 #include "core/link/decoder.h"
 #include "core/link/link_log.h"
@@ -88,11 +91,20 @@ int main(int argc, char *argv[])
         return ctl::kExitOk;
     case ctl::Plan::Action::Send: break;
     }
+#ifdef VELOXA_HAS_BROKER
+    if (plan.panel && plan.broker)
+        return ctl::runThroughBroker(plan);
+#else
+    if (plan.broker) {
+        err(QStringLiteral("this build has no broker client; --mqtt cannot be used"));
+        return ctl::kExitUsage;
+    }
+#endif
     if (plan.panel)
-        return ctl::runOnPanel(*plan.panel, {remote::endpointName(), plan.json, plan.verbose});
+        return ctl::runOnPanel(*plan.panel, {remote::endpointName(plan.unit), plan.json, plan.verbose});
 
     const ctl::DefaultHost host =
-        plan.host ? ctl::DefaultHost{*plan.host, QStringLiteral("--host")} : ctl::defaultHost();
+        plan.host ? ctl::DefaultHost{*plan.host, QStringLiteral("--host")} : ctl::defaultHost(plan.unit);
     if (plan.verbose)
         out(QStringLiteral("destination %1 (%2)").arg(link::endpointText(host.address, plan.port), host.origin));
 

@@ -28,7 +28,7 @@ QString described(const PanelStep &step)
     return text;
 }
 
-int runSteps(PanelConnection &panel, const PanelPlan &plan, const PanelOptions &options)
+int runSteps(PanelLink &panel, const PanelPlan &plan, const PanelOptions &options)
 {
     for (const PanelStep &step : plan.steps) {
         if (step.unlessHeartbeatIs) {
@@ -60,20 +60,21 @@ int runSteps(PanelConnection &panel, const PanelPlan &plan, const PanelOptions &
     return 0;
 }
 
-int watch(PanelConnection &panel, const PanelOptions &options)
+int watch(PanelLink &panel, const PanelOptions &options)
 {
-    const auto answer = panel.call(QStringLiteral("subscribe"), {});
-    if (const auto *failure = std::get_if<QString>(&answer)) {
+    if (const auto failure = panel.watch()) {
         err(*failure);
         return 1;
     }
-    while (const auto message = panel.nextMessage(-1)) {
-        if (message->value(QLatin1String("method")) != QLatin1String("event"))
+    while (const auto event = panel.nextEvent()) {
+        if (options.json) {
+            out(QString::fromUtf8(QJsonDocument(*event).toJson(QJsonDocument::Compact)));
             continue;
-        const QJsonObject event = message->value(QLatin1String("params")).toObject();
-        out(options.json ? QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) : eventLine(event));
+        }
+        const QString unit = event->value(QLatin1String("unit")).toString();
+        out(unit.isEmpty() ? eventLine(*event) : unit + QLatin1Char(' ') + eventLine(*event));
     }
-    err(QStringLiteral("the panel closed its endpoint"));
+    err(panel.eventsEnded());
     return 0;
 }
 
@@ -135,6 +136,23 @@ std::variant<QJsonValue, QString> PanelConnection::call(const QString &method, c
     return message->value(QLatin1String("result"));
 }
 
+std::optional<QString> PanelConnection::watch()
+{
+    const auto answer = call(QStringLiteral("subscribe"), {});
+    if (const auto *failure = std::get_if<QString>(&answer))
+        return *failure;
+    return std::nullopt;
+}
+
+std::optional<QJsonObject> PanelConnection::nextEvent()
+{
+    while (const auto message = nextMessage(-1)) {
+        if (message->value(QLatin1String("method")) == QLatin1String("event"))
+            return message->value(QLatin1String("params")).toObject();
+    }
+    return std::nullopt;
+}
+
 QString eventLine(const QJsonObject &event)
 {
     const QString kind = event.value(QLatin1String("kind")).toString();
@@ -163,6 +181,11 @@ int runOnPanel(const PanelPlan &plan, const PanelOptions &options)
                 .arg(options.endpoint));
         return kExitNoPanel;
     }
+    return runPlan(panel, plan, options);
+}
+
+int runPlan(PanelLink &panel, const PanelPlan &plan, const PanelOptions &options)
+{
     switch (plan.kind) {
     case PanelPlan::Kind::Get: {
         const auto state = panel.call(QStringLiteral("get"), {});
@@ -174,6 +197,22 @@ int runOnPanel(const PanelPlan &plan, const PanelOptions &options)
         return 0;
     }
     case PanelPlan::Kind::Watch: return watch(panel, options);
+    case PanelPlan::Kind::Units: {
+        // {"<unit>": {"status": "online", "link": "heard"}, ...}, sorted by name
+        const auto units = panel.call(QStringLiteral("units"), {});
+        if (const auto *failure = std::get_if<QString>(&units)) {
+            err(*failure);
+            return 1;
+        }
+        const QJsonObject found = std::get<QJsonValue>(units).toObject();
+        for (auto unit = found.constBegin(); unit != found.constEnd(); ++unit) {
+            const QJsonObject facts = unit->toObject();
+            out(QStringLiteral("%1 %2 %3")
+                    .arg(unit.key(), facts.value(QLatin1String("status")).toString(QStringLiteral("-")),
+                         facts.value(QLatin1String("link")).toString(QStringLiteral("-"))));
+        }
+        return 0;
+    }
     case PanelPlan::Kind::Steps: break;
     }
     return runSteps(panel, plan, options);

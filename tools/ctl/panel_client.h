@@ -3,6 +3,7 @@
 // endpoint, one request at a time, each answered before the next goes.
 
 #include "panel_commands.h"
+#include "panel_link.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -20,7 +21,7 @@ inline constexpr int kExitNoPanel = 3;
 // line each, and the lines the panel writes back (answers, and events for a
 // subscriber) read one at a time. Every wait has a limit. The one C++ client
 // of the endpoint: the tests and the benchmarks talk to the panel with it too.
-class PanelConnection {
+class PanelConnection final : public PanelLink {
 public:
     static constexpr int kConnectMs = 2000;
     static constexpr int kAnswerMs = 10000;
@@ -46,7 +47,9 @@ public:
     // nothing when the panel went away or wrote nothing for waitMs.
     std::optional<QJsonObject> answer(int id, int waitMs = kAnswerMs);
     // One request and its answer: its "result", or the failure in words.
-    std::variant<QJsonValue, QString> call(const QString &method, const QJsonObject &params = {});
+    std::variant<QJsonValue, QString> call(const QString &method, const QJsonObject &params = {}) override;
+    std::optional<QString> watch() override;
+    std::optional<QJsonObject> nextEvent() override;
 
 private:
     QLocalSocket m_socket;
@@ -63,6 +66,8 @@ struct PanelOptions {
 // The exit status: 0 done, 1 the panel refused a request or went away,
 // 3 no panel endpoint.
 int runOnPanel(const PanelPlan &plan, const PanelOptions &options);
+// The plan on a panel reached one way or the other.
+int runPlan(PanelLink &panel, const PanelPlan &plan, const PanelOptions &options);
 
 // One event as `watch` prints it: "2026-12-08T14:32:00.123Z sent A5 ... | frequency ...".
 QString eventLine(const QJsonObject &event);

@@ -215,11 +215,14 @@ Checked<PanelPlan> buildPanelCommand(const Tokens &tokens)
     if (name == QLatin1String("seq") && !arguments.isEmpty())
         name += QLatin1Char(' ') + arguments.takeFirst();
 
-    if (name == QLatin1String("get") || name == QLatin1String("watch")) {
+    for (const auto &[word, kind] : {std::pair{"get", PanelPlan::Kind::Get}, std::pair{"watch", PanelPlan::Kind::Watch},
+                                     std::pair{"units", PanelPlan::Kind::Units}}) {
+        if (name != QLatin1String(word))
+            continue;
         if (!arguments.isEmpty())
             return Failure{QStringLiteral("%1: unexpected argument \"%2\"").arg(name, arguments.first()) + kSeeHelp};
         PanelPlan plan;
-        plan.kind = name == QLatin1String("get") ? PanelPlan::Kind::Get : PanelPlan::Kind::Watch;
+        plan.kind = kind;
         return plan;
     }
     const Command *command = nullptr;

@@ -22,7 +22,7 @@ struct PanelStep {
 };
 
 struct PanelPlan {
-    enum class Kind { Steps, Get, Watch };
+    enum class Kind { Steps, Get, Watch, Units };
     Kind kind = Kind::Steps;
     QList<PanelStep> steps;
 };

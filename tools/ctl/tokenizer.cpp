@@ -9,9 +9,12 @@ struct KnownOption {
 };
 
 constexpr KnownOption kOptions[] = {
-    {"host", true},  {"port", true},     {"sysclk", true}, {"listen", true},   {"polarity", true},
-    {"step", true},  {"rate", true},     {"stop", true},   {"dry-run", false}, {"verbose", false},
-    {"help", false}, {"version", false}, {"panel", false}, {"json", false},
+    {"host", true},     {"port", true},     {"sysclk", true},
+    {"listen", true},   {"polarity", true}, {"step", true},
+    {"rate", true},     {"stop", true},     {"dry-run", false},
+    {"verbose", false}, {"help", false},    {"version", false},
+    {"panel", false},   {"json", false},    {"unit", true},
+    {"mqtt", true},     {"mqtt-ca", true},  {"mqtt-credentials", true},
 };
 
 const KnownOption *findOption(const QString &name)
