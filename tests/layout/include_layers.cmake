@@ -10,6 +10,7 @@ set(allowed_src/core/link "core/numbers")
 set(allowed_src/core/settings "")
 set(allowed_src/core/rules "core/numbers;core/unit;core/link")
 set(allowed_src/core/remote "")
+set(allowed_src/core/broker "core/remote")
 set(allowed_src/gui/controls "")
 set(allowed_src/gui/dds "core/.*;gui/controls")
 set(allowed_src/gui/ramp "core/.*;gui/controls;gui/dds")
@@ -24,7 +25,7 @@ set(allowed_tests/core "core/.*")
 set(allowed_tests/tools "core/.*")
 
 set(failures "")
-foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/core/remote
+foreach(folder src/core/numbers src/core/unit src/core/link src/core/settings src/core/rules src/core/remote src/core/broker
                src/gui/controls src/gui/dds src/gui/ramp src/gui/sequence src/gui/window src/gui/remote src/app tools/ctl
                tools/unit-sim tests/core tests/tools)
   string(REGEX REPLACE "^src/" "" own "${folder}")

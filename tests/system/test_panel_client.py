@@ -10,12 +10,9 @@ network namespace: python3 test_panel_client.py PATH-OF-veloxa2-gui
 
 import math
 import os
-import queue
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -24,17 +21,13 @@ SCAN = os.path.join(EXAMPLES, "frequency_scan.py")
 sys.path.insert(0, EXAMPLES)
 
 from veloxa2_panel import Panel, PanelError  # noqa: E402
+from panel_harness import (FREQUENCY, REGISTER_DUMP, UNIT_PORT, FakeUnit, PanelProcess,  # noqa: E402
+                           hex_bytes)
 
 GUI = os.environ.get("VELOXA_GUI_PATH", "")
 # An address of the loopback of its own, so that tests running beside this
 # one that play the unit elsewhere on 127.0.0.0/8 do not meet it.
 UNIT_ADDRESS = "127.0.0.91"
-UNIT_PORT = 37829
-FREQUENCY, POLARITY, REGISTER_DUMP = 0xA5, 0x70, 0xB0
-
-
-def hex_bytes(data):
-    return " ".join(f"{b:02X}" for b in data)
 
 
 def frequency_datagram(mhz, clock_mhz):
@@ -44,89 +37,13 @@ def frequency_datagram(mhz, clock_mhz):
     return bytes([FREQUENCY, 0x00]) + ftw.to_bytes(4, "little")
 
 
-def isolated():
-    """True when the only network interface is the loopback."""
-    return [name for _, name in socket.if_nameindex()] == ["lo"]
-
-
-class FakeUnit:
-    """A UDP socket that takes in every datagram and answers each one."""
-
-    def __init__(self, address, port):
-        self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self._socket.bind((address, port))
-        self._socket.settimeout(0.1)
-        self.received = queue.Queue()
-        self._running = True
-        self._thread = threading.Thread(target=self._serve, daemon=True)
-        self._thread.start()
-
-    def _serve(self):
-        while self._running:
-            try:
-                data, sender = self._socket.recvfrom(65536)
-            except socket.timeout:
-                continue
-            self.received.put(data)
-            self._socket.sendto(b"ok", sender)
-
-    def close(self):
-        self._running = False
-        self._thread.join()
-        self._socket.close()
-
-    def drain(self):
-        while not self.received.empty():
-            self.received.get_nowait()
-
-    def wait_for(self, opcode, timeout=5.0):
-        """The next datagram with this opcode; the others before it are dropped."""
-        deadline = time.monotonic() + timeout
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"no datagram with opcode {opcode:02X} within {timeout} s")
-            try:
-                data = self.received.get(timeout=left)
-            except queue.Empty:
-                continue
-            if data[:1] == bytes([opcode]):
-                return data
-
-    def until(self, opcode, timeout=5.0):
-        """Every datagram up to (not including) the next one with this opcode."""
-        seen = []
-        deadline = time.monotonic() + timeout
-        while True:
-            try:
-                data = self.received.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise AssertionError(f"no datagram with opcode {opcode:02X} within {timeout} s") from None
-            if data[:1] == bytes([opcode]):
-                return seen
-            seen.append(data)
-
-
 class PanelTestCase(unittest.TestCase):
     def setUp(self):
-        if not GUI or not os.access(GUI, os.X_OK):
-            self.fail(f"no built panel at {GUI!r}: give its path as the argument or in VELOXA_GUI_PATH")
-        if not isolated():
-            self.fail("refusing to start the panel: this network namespace has interfaces besides lo")
-        scratch = tempfile.TemporaryDirectory(prefix="veloxa2-py.")
-        self.addCleanup(scratch.cleanup)
-        config, runtime = os.path.join(scratch.name, "config"), os.path.join(scratch.name, "runtime")
-        os.makedirs(os.path.join(config, "KW"))
-        os.mkdir(runtime, 0o700)
-        with open(os.path.join(config, "KW", "Veloxa.conf"), "w", encoding="utf-8") as store:
-            store.write(f"[General]\nIP%20Address={UNIT_ADDRESS}\n")
-
         self.unit = FakeUnit(UNIT_ADDRESS, UNIT_PORT)
         self.addCleanup(self.unit.close)
-        environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=runtime)
-        self.process = subprocess.Popen([GUI, "--control"], env=environment, stdin=subprocess.DEVNULL)
-        self.addCleanup(self._stop_panel)
-        self.endpoint = os.path.join(runtime, "veloxa2-gui", "control")
+        panel = PanelProcess(GUI, UNIT_ADDRESS, ["--control"])
+        self.addCleanup(panel.close)
+        self.process, self.endpoint = panel.process, panel.endpoint
         self.panel = self._connect()
         self.addCleanup(self.panel.close)
         self.clock = float(self.panel.get()["controls"]["txtSysClk"])
@@ -154,15 +71,6 @@ class PanelTestCase(unittest.TestCase):
             if time.monotonic() > deadline:
                 break
         self.fail(f"not within {seconds} s; the events: {seen}")
-
-    def _stop_panel(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
 
 
 class TestPanelClient(PanelTestCase):

@@ -68,6 +68,16 @@ private slots:
         QTest::newRow("value where none is taken")
             << QStringList{"--control=yes"} << "offscreen" << 2 << "" << "'--control'";
         QTest::newRow("stray argument") << QStringList{"--control", "stray"} << "offscreen" << 2 << "" << "'stray'";
+        QTest::newRow("unit name with a slash")
+            << QStringList{"--unit", "a/b"} << "offscreen" << 2 << "" << "no unit name";
+        QTest::newRow("unit name too long")
+            << QStringList{"--unit", QString(65, QLatin1Char('u'))} << "offscreen" << 2 << "" << "no unit name";
+        QTest::newRow("broker options without --mqtt")
+            << QStringList{"--mqtt-commands"} << "offscreen" << 2 << "" << "--mqtt-commands goes with --mqtt";
+        QTest::newRow("no broker URL") << QStringList{"--mqtt", "broker:1883"} << "offscreen" << 2 << ""
+                                       << "is no broker URL";
+        QTest::newRow("password in the URL") << QStringList{"--mqtt", "mqtt://me:pw@broker"} << "offscreen" << 2 << ""
+                                             << "--mqtt-credentials FILE";
     }
     void optionsBeforeAnything()
     {
