@@ -36,7 +36,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <thread>
 #include <unistd.h>
 
 using namespace veloxa;
@@ -66,11 +65,6 @@ struct Failed {
 [[noreturn]] void failHere(const std::string &what)
 {
     throw Failed{what};
-}
-
-void sleepMs(std::int64_t ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 // mosquitto on 127.0.0.1, anonymous, without persistence.
@@ -112,14 +106,7 @@ private:
     std::uint16_t m_port = 0;
 };
 
-struct Panel : test::PanelProcess {
-    Panel(const std::string &gui, const QStringList &arguments)
-    {
-        environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
-        environment.start(process, QString::fromStdString(gui), arguments,
-                          environment.config.filePath(QStringLiteral("panel.txt")));
-    }
-};
+using Panel = LoopbackPanel;
 
 double windowThreadSeconds(qint64 pid)
 {

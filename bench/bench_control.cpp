@@ -39,7 +39,6 @@
 #include <cstdlib>
 #include <memory>
 #include <poll.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace veloxa;
@@ -64,21 +63,8 @@ const char kUsage[] =
     "  (b) the panel's CPU with and without a subscriber at 100 events/s (4 rounds of 5 s per arm);\n"
     "  (c) idle with the endpoint and one idle subscriber against idle without --control (60 s).";
 
-void sleepMs(std::int64_t ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 // The panel started with fresh settings holding only "IP Address" = 127.0.0.1.
-struct Panel : test::PanelProcess {
-    Panel(const std::string &gui, bool control)
-    {
-        environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
-        environment.start(process, QString::fromStdString(gui),
-                          control ? QStringList{QStringLiteral("--control")} : QStringList{},
-                          environment.config.filePath(QStringLiteral("panel.txt")));
-    }
-};
+using Panel = LoopbackPanel;
 
 // Ends the program (the panel stopped first) when the endpoint does not
 // take the connection within waitMs.
@@ -281,7 +267,8 @@ void idleCost(Report &report, const Options &options, long long idleSeconds, lon
     test::UnitSim sim;
     if (!sim.start(QString::fromStdString(options.text("sim")), QStringLiteral("127.0.0.1"), kUnitPort))
         fail("veloxa2-unit-sim did not listen on 127.0.0.1:37829 within 10 s");
-    Panel plain(options.text("gui"), false), open(options.text("gui"), true), watched(options.text("gui"), true);
+    const QStringList control{QStringLiteral("--control")};
+    Panel plain(options.text("gui"), {}), open(options.text("gui"), control), watched(options.text("gui"), control);
     const std::vector<Panel *> panels = {&plain, &open, &watched};
     const auto stopAll = [&] {
         for (Panel *panel : panels)
@@ -357,7 +344,7 @@ int main(int argc, char **argv)
     Report report("control", "the control endpoint: request -> datagram, a subscriber's cost, idle");
     {
         Receiver unit(kUnitPort); // a unit that listens and never answers
-        Panel panel(options.text("gui"), true);
+        Panel panel(options.text("gui"), {QStringLiteral("--control")});
         PanelConnection client;
         connectTo(client, panel, 10000);
         requestToDatagram(report, client, unit, options.number("requests"), options.number("warmup"));

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -320,6 +321,20 @@ StartTime timeStart(Receiver &unit, const QStringList &argv, const char *what,
     if (skipped != 0)
         die(std::string(what) + " sent " + std::to_string(skipped) + " datagrams before its contrast datagram");
     return {nsToMs(arrival->kernelNs - start), endedCleanly};
+}
+
+// --- Panels and pauses ----------------------------------------------------------
+
+LoopbackPanel::LoopbackPanel(const std::string &gui, const QStringList &arguments)
+{
+    environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+    environment.start(process, QString::fromStdString(gui), arguments,
+                      environment.config.filePath(QStringLiteral("panel.txt")));
+}
+
+void sleepMs(std::int64_t ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 } // namespace veloxa::bench

@@ -7,6 +7,8 @@
 // and store, the simulator, the endpoint's client, floods, the X display) is
 // the tests' support in tests/support/.
 
+#include "support/panel_process.h"
+
 #include <QMap>
 #include <QStringList>
 
@@ -104,5 +106,14 @@ struct StartTime {
 };
 StartTime timeStart(Receiver &unit, const QStringList &argv, const char *what,
                     const QMap<QString, QString> &environment = {});
+
+// The panel at `gui` started with `arguments`, fresh settings holding only
+// "IP Address" = 127.0.0.1, on the offscreen platform; its output in a file
+// of its folder. Stopped politely when it goes.
+struct LoopbackPanel : test::PanelProcess {
+    LoopbackPanel(const std::string &gui, const QStringList &arguments);
+};
+
+void sleepMs(std::int64_t ms);
 
 } // namespace veloxa::bench

@@ -96,7 +96,7 @@ QString defaultUnitName()
 {
     QString name = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0).left(64);
     for (QChar &c : name)
-        if (!remote::isUnitName(QString(c)))
+        if (!remote::isUnitNameCharacter(c))
             c = QLatin1Char('_');
     return remote::isUnitName(name) ? name : QStringLiteral("panel");
 }

@@ -23,11 +23,14 @@ bool isUnitName(const QString &name)
     static constexpr qsizetype kLongest = 64;
     if (name.isEmpty() || name.size() > kLongest || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) {
-        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('_')
-            || c == QLatin1Char('.');
-    });
+    return std::all_of(name.cbegin(), name.cend(), isUnitNameCharacter);
+}
+
+bool isUnitNameCharacter(QChar c)
+{
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+        || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('_')
+        || c == QLatin1Char('.');
 }
 
 #ifdef Q_OS_WIN

@@ -12,6 +12,8 @@ namespace veloxa::remote {
 // A unit's name: 1 to 64 letters, digits, '-', '_' and '.', and not "." or
 // "..", so that it is safe as a file name, a registry key and an MQTT topic level.
 bool isUnitName(const QString &name);
+// One character a unit's name may hold.
+bool isUnitNameCharacter(QChar c);
 
 // The name QLocalServer::listen and QLocalSocket::connectToServer take; an
 // empty unit is the panel without --unit.
