@@ -409,6 +409,20 @@ class TestCommands(BrokerTestCase):
         self.assertEqual((missing.returncode, missing.stderr), (3, f'veloxa2-ctl: no unit "x" on the broker at '
                                                                   f"{self.broker_.url}\n"))
 
+    def test_watch_prints_the_events_of_every_unit(self):
+        watcher = subprocess.Popen([CTL, "--mqtt", self.broker_.url, "--unit", "+", "watch"],
+                                   stdout=subprocess.PIPE, text=True)
+        self.addCleanup(watcher.wait)
+        self.addCleanup(watcher.terminate)
+        lines = []
+        threading.Thread(target=lambda: lines.extend(iter(watcher.stdout.readline, "")), daemon=True).start()
+        # Once it watches, a command on each unit shows up under the unit's name.
+        wait_until(lambda: any(line.startswith("m ") for line in lines), 20, "the heartbeat of m watched")
+        for name in "em":
+            self.assertEqual(self.ctl("--mqtt", self.broker_.url, "--unit", name, "dds-reg").returncode, 0)
+            wait_until(lambda n=name: any(line.startswith(f"{n} ") and " sent B0 | " in line for line in lines), 10,
+                       f"{name}'s register dump watched")
+
     def test_two_units_keep_their_own_settings_endpoints_and_guards(self):
         for name, gain in (("e", "2"), ("m", "6")):
             self.assertEqual(self.ctl("--panel", "--unit", name, "gain", gain,

@@ -1,6 +1,7 @@
 // Keys with modifiers as a real X server delivers them (xdotool through
 // XTEST), typed into the built panel on a virtual display: in the stop box
-// every key that types character 13 starts the ramp, and no other Enter does.
+// every key that types character 13 starts the ramp, and no other Enter does;
+// the window's title names the unit of a panel started with --unit.
 // The panel talks to a socket playing the unit on 127.0.0.122.
 
 #include "support/bytes.h"
@@ -8,6 +9,7 @@
 #include "support/x_display.h"
 
 #include <QPoint>
+#include <QSettings>
 
 using namespace veloxa;
 
@@ -115,6 +117,24 @@ private slots:
         QVERIFY(clickAt(kStopButton));
         QTRY_VERIFY_WITH_TIMEOUT(commandsSince(from).endsWith(QLatin1String("AB")), kWaitMs);
         QCOMPARE(commandsSince(from), expected);
+    }
+
+    // The first panel's window was found by its plain title; one started for a
+    // unit names it after a dash.
+    void titleNamesTheUnit()
+    {
+        QSettings(m_environment.config.path() + QStringLiteral("/KW/Veloxa-lab-3.conf"), QSettings::IniFormat)
+            .setValue(QStringLiteral("IP Address"), QStringLiteral("127.0.0.122"));
+        QProcess unitPanel;
+        unitPanel.setProcessEnvironment(m_display.environment(m_environment.processEnvironment()));
+        unitPanel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        unitPanel.start(QStringLiteral(VELOXA_GUI_PATH), {QStringLiteral("--unit"), QStringLiteral("lab-3")});
+        QString found;
+        QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                         QStringLiteral("--name"), QStringLiteral("^Veloxa2 GUI - lab-3$")},
+                        &found));
+        QVERIFY(found != m_window);
+        test::stopPolitely(unitPanel);
     }
 };
 
