@@ -1,5 +1,6 @@
 // Build-time helper: writes the panel's XPM icon as the 32 x 32 PNG that
-// desktops look up by name (share/icons/hicolor/32x32/apps).
+// desktops look up by name (share/icons/hicolor/32x32/apps), or as the ICO
+// that the Windows program carries (an output named *.ico).
 
 #include <QImage>
 #include <QString>
@@ -9,7 +10,7 @@
 int main(int argc, char *argv[])
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: veloxa2-xpm-to-png ICON.xpm ICON.png\n");
+        std::fprintf(stderr, "usage: veloxa2-xpm-to-png ICON.xpm ICON.png|ICON.ico\n");
         return 2;
     }
     const QImage icon(QString::fromLocal8Bit(argv[1]), "XPM");
@@ -22,7 +23,8 @@ int main(int argc, char *argv[])
                      icon.height());
         return 1;
     }
-    if (!icon.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    const QString output = QString::fromLocal8Bit(argv[2]);
+    if (!icon.save(output, output.endsWith(QLatin1String(".ico")) ? "ICO" : "PNG")) {
         std::fprintf(stderr, "veloxa2-xpm-to-png: cannot write %s\n", argv[2]);
         return 1;
     }

@@ -7,6 +7,12 @@
 
 #include <cmath>
 
+#ifdef Q_OS_WIN
+#include <string>
+#include <vector>
+#include <windows.h>
+#endif
+
 namespace veloxa::app {
 
 using window::acceptedPosition;
@@ -16,10 +22,39 @@ using window::restoreSettings;
 using window::ScreenFacts;
 using window::StoredPosition;
 
+#ifdef Q_OS_WIN
+// Major, minor and revision from the version resource of the program file
+// itself (its file version a.b.c.d: a, b and d), as the file's properties
+// show them; the built-in numbers when it has none.
+QString revisionText()
+{
+    int major = kVersionMajor;
+    int minor = kVersionMinor;
+    int revision = kVersionRevision;
+    std::wstring path(MAX_PATH, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    if (length > 0 && length < path.size()) {
+        path.resize(length);
+        DWORD unused = 0;
+        std::vector<char> resource(::GetFileVersionInfoSizeW(path.c_str(), &unused));
+        VS_FIXEDFILEINFO *fixed = nullptr;
+        UINT fixedSize = 0;
+        if (!resource.empty() && ::GetFileVersionInfoW(path.c_str(), 0, DWORD(resource.size()), resource.data())
+            && ::VerQueryValueW(resource.data(), L"\\", reinterpret_cast<void **>(&fixed), &fixedSize)
+            && fixedSize >= sizeof(VS_FIXEDFILEINFO) && fixed->dwSignature == VS_FFI_SIGNATURE) {
+            major = HIWORD(fixed->dwFileVersionMS);
+            minor = LOWORD(fixed->dwFileVersionMS);
+            revision = LOWORD(fixed->dwFileVersionLS);
+        }
+    }
+    return QStringLiteral("Rev:%1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+#else
 QString revisionText()
 {
     return QStringLiteral("Rev:%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
 }
+#endif
 
 Lifecycle::Lifecycle(window::FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
     : m_form(form)

@@ -7,7 +7,8 @@
 
 namespace veloxa::app {
 
-// "Rev:2.1.2": major, minor and revision of the program's version 2.1.0.2.
+// "Rev:2.1.2": major, minor and revision of the program's version 2.1.0.2
+// (on Windows, as its version resource gives them).
 QString revisionText();
 
 class Lifecycle {

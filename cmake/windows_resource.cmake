@@ -1,0 +1,20 @@
+# veloxa_windows_resource(<target> <description> [ICON <file.ico>])
+# Gives a Windows program its version resource (the project's version, shown
+# in the file's properties) and, with ICON, the icon Explorer shows for it.
+# Does nothing on other systems.
+function(veloxa_windows_resource target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "ICON" "")
+  set(RC_NAME ${target})
+  set(RC_DESCRIPTION "${description}")
+  if(arg_ICON)
+    set(RC_ICON_LINE "1 ICON \"${arg_ICON}\"")
+  else()
+    set(RC_ICON_LINE "")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
