@@ -7,6 +7,8 @@
 #include "gui/window/form_main.h"
 #ifdef Q_OS_WIN
 #include "core/settings/registry_store_qt.h"
+
+#include <windows.h>
 #else
 #include "app/broker_start.h"
 #include "app/polite_end.h"
@@ -61,6 +63,19 @@ int runWithRemotes(const veloxa::app::PanelOptions &options, veloxa::window::For
 #endif
 }
 
+#ifdef Q_OS_WIN
+// Under Wine, Qt's native Windows font engine leaves the text of the boxes
+// blank; its FreeType engine, part of the same platform plugin, draws it.
+// A platform chosen by the user (QT_QPA_PLATFORM) stays as it is.
+void useFreeTypeUnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+    if (wine && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+}
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -74,6 +89,9 @@ int main(int argc, char *argv[])
         return veloxa::app::readPanelOptions(QCoreApplication::arguments()).exitStatus;
     }
 
+#ifdef Q_OS_WIN
+    useFreeTypeUnderWine();
+#endif
     QApplication application(argc, argv);
     // Qt has taken its own options (-platform, -display, ...): the rest are
     // the panel's, and a wrong one ends it before any window or datagram.

@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 
 #ifdef Q_OS_WIN
-#include <QLockFile>
+#include <windows.h>
 #else
 #include <cerrno>
 #include <cstring>
@@ -33,21 +33,30 @@ QString singleCopyLockPath(const QString &unit)
 }
 
 #ifdef Q_OS_WIN
-// Windows releases a QLockFile's open file when its process ends.
 SingleCopy::~SingleCopy()
 {
-    delete m_lock;
+    if (m_mutex)
+        ::CloseHandle(m_mutex);
 }
 
 SingleCopy::Outcome SingleCopy::take(const QString &lockPath)
 {
-    m_lock = new QLockFile(lockPath);
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
+    // A lock file would outlive a killed panel and name a process id that
+    // Windows hands out again; a mutex goes with its last holder.
+    const std::wstring name = (QStringLiteral("Local\\") + QFileInfo(lockPath).fileName()).toStdWString();
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, name.c_str());
+    const DWORD error = ::GetLastError();
+    if (mutex && error != ERROR_ALREADY_EXISTS) {
+        m_mutex = mutex;
         return Outcome::Only;
-    if (m_lock->error() == QLockFile::LockFailedError)
+    }
+    if (mutex)
+        ::CloseHandle(mutex);
+    // Another user's copy of the same name in this session may have made it
+    // with rights that do not let this one open it: a copy runs all the same.
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
         return Outcome::AnotherRuns;
-    m_problem = QStringLiteral("cannot create %1").arg(lockPath);
+    m_problem = QStringLiteral("cannot create the mutex %1 (error %2)").arg(QString::fromStdWString(name)).arg(error);
     return Outcome::Unguarded;
 }
 #else

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class QLockFile;
-
 namespace veloxa::app {
 
 // The lock file that keeps a second copy of the panel from starting: one
@@ -16,7 +14,9 @@ QString singleCopyLockPath(const QString &unit = {});
 // An advisory lock (flock) on that file, held for as long as the panel runs.
 // The kernel drops it when the copy ends, however it ends, so a crashed copy
 // never keeps the next one from starting, and only a copy that is alive
-// ends a start. The file stays in place for good.
+// ends a start. The file stays in place for good. On Windows the guard is a
+// named mutex of the user's session, named after that file: Windows closes
+// it with the last process holding it, however that process ended.
 class SingleCopy {
 public:
     enum class Outcome {
@@ -35,7 +35,7 @@ public:
 
 private:
     int m_fd = -1;
-    QLockFile *m_lock = nullptr; // Windows
+    void *m_mutex = nullptr; // Windows: the handle of the named mutex
     QString m_problem;
 };
 
