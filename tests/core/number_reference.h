@@ -58,12 +58,14 @@ inline QByteArray full(double value)
     return buffer;
 }
 
+#ifndef _WIN32
 // The "C" locale, whatever the environment says, for the strtod reference.
 inline locale_t cLocale()
 {
     static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     return locale;
 }
+#endif
 
 struct StrtodResult {
     double value = 0.0;
@@ -74,7 +76,13 @@ inline StrtodResult referenceStrtod(const std::string &text)
 {
     char *end = nullptr;
     StrtodResult result;
+#ifdef _WIN32
+    // mingw-w64's own strtod, correctly rounded (the C run-time's is not
+    // always), in the "C" locale that a program starts in.
+    result.value = __mingw_strtod(text.c_str(), &end);
+#else
     result.value = strtod_l(text.c_str(), &end, cLocale());
+#endif
     result.consumed = static_cast<std::size_t>(end - text.c_str());
     return result;
 }
