@@ -22,39 +22,48 @@ using window::restoreSettings;
 using window::ScreenFacts;
 using window::StoredPosition;
 
-#ifdef Q_OS_WIN
-// Major, minor and revision from the version resource of the program file
-// itself (its file version a.b.c.d: a, b and d), as the file's properties
-// show them; the built-in numbers when it has none.
-QString revisionText()
-{
+namespace {
+
+struct Revision {
     int major = kVersionMajor;
     int minor = kVersionMinor;
     int revision = kVersionRevision;
+};
+
+// The built-in numbers; on Windows those of the version resource of the
+// program file itself (its file version a.b.c.d: a, b and d), as the file's
+// properties show them, where it has one.
+Revision programRevision()
+{
+    Revision numbers;
+#ifdef Q_OS_WIN
     std::wstring path(MAX_PATH, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
-    if (length > 0 && length < path.size()) {
-        path.resize(length);
-        DWORD unused = 0;
-        std::vector<char> resource(::GetFileVersionInfoSizeW(path.c_str(), &unused));
-        VS_FIXEDFILEINFO *fixed = nullptr;
-        UINT fixedSize = 0;
-        if (!resource.empty() && ::GetFileVersionInfoW(path.c_str(), 0, DWORD(resource.size()), resource.data())
-            && ::VerQueryValueW(resource.data(), L"\\", reinterpret_cast<void **>(&fixed), &fixedSize)
-            && fixedSize >= sizeof(VS_FIXEDFILEINFO) && fixed->dwSignature == VS_FFI_SIGNATURE) {
-            major = HIWORD(fixed->dwFileVersionMS);
-            minor = LOWORD(fixed->dwFileVersionMS);
-            revision = LOWORD(fixed->dwFileVersionLS);
-        }
+    if (length == 0 || length >= path.size())
+        return numbers;
+    path.resize(length);
+    DWORD unused = 0;
+    std::vector<char> resource(::GetFileVersionInfoSizeW(path.c_str(), &unused));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!resource.empty() && ::GetFileVersionInfoW(path.c_str(), 0, DWORD(resource.size()), resource.data())
+        && ::VerQueryValueW(resource.data(), L"\\", reinterpret_cast<void **>(&fixed), &fixedSize)
+        && fixedSize >= sizeof(VS_FIXEDFILEINFO) && fixed->dwSignature == VS_FFI_SIGNATURE) {
+        numbers.major = HIWORD(fixed->dwFileVersionMS);
+        numbers.minor = LOWORD(fixed->dwFileVersionMS);
+        numbers.revision = LOWORD(fixed->dwFileVersionLS);
     }
-    return QStringLiteral("Rev:%1.%2.%3").arg(major).arg(minor).arg(revision);
+#endif
+    return numbers;
 }
-#else
+
+} // namespace
+
 QString revisionText()
 {
-    return QStringLiteral("Rev:%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+    const Revision numbers = programRevision();
+    return QStringLiteral("Rev:%1.%2.%3").arg(numbers.major).arg(numbers.minor).arg(numbers.revision);
 }
-#endif
 
 Lifecycle::Lifecycle(window::FormMain &form, settings::SettingsStore &store, std::function<void()> endProgram)
     : m_form(form)

@@ -31,9 +31,9 @@ bool hasLocalAddress(const QHostAddress &address)
     return QNetworkInterface::allAddresses().contains(address);
 }
 
-void PanelEnvironment::seed(const QMap<QString, QString> &values) const
+void PanelEnvironment::seed(const QMap<QString, QString> &values, const QString &unit) const
 {
-    QSettings store(storePath(), QSettings::IniFormat);
+    QSettings store(storePath(unit), QSettings::IniFormat);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         store.setValue(it.key(), it.value());
 }

@@ -34,12 +34,17 @@ struct PanelEnvironment {
     QTemporaryDir config;
     QTemporaryDir runtime; // created 0700, as the runtime location must be
 
-    QString storePath() const { return config.path() + QStringLiteral("/KW/Veloxa.conf"); }
+    // The store of the panel, or of the panel started with --unit `unit`.
+    QString storePath(const QString &unit = {}) const
+    {
+        return config.path() + QStringLiteral("/KW/Veloxa") + (unit.isEmpty() ? QString() : QLatin1Char('-') + unit)
+            + QStringLiteral(".conf");
+    }
     // Where the panel started here with --control opens its endpoint.
     QString endpointPath() const { return runtime.path() + QStringLiteral("/veloxa2-gui/control"); }
 
     // The store file holding these values, as the panel writes them.
-    void seed(const QMap<QString, QString> &values) const;
+    void seed(const QMap<QString, QString> &values, const QString &unit = {}) const;
     QString stored(const QString &name) const;
     QByteArray storeBytes() const;
 

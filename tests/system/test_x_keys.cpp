@@ -9,7 +9,6 @@
 #include "support/x_display.h"
 
 #include <QPoint>
-#include <QSettings>
 
 using namespace veloxa;
 
@@ -123,8 +122,7 @@ private slots:
     // unit names it after a dash.
     void titleNamesTheUnit()
     {
-        QSettings(m_environment.config.path() + QStringLiteral("/KW/Veloxa-lab-3.conf"), QSettings::IniFormat)
-            .setValue(QStringLiteral("IP Address"), QStringLiteral("127.0.0.122"));
+        m_environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.122")}}, QStringLiteral("lab-3"));
         QProcess unitPanel;
         unitPanel.setProcessEnvironment(m_display.environment(m_environment.processEnvironment()));
         unitPanel.setProcessChannelMode(QProcess::ForwardedErrorChannel);

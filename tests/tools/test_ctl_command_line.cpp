@@ -12,7 +12,6 @@
 #include "support/bytes.h"
 #include "support/panel_process.h"
 
-#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTest>
@@ -326,11 +325,7 @@ private slots:
         QCOMPARE(host.origin, origin);
         // --unit reads that unit's panel's store, never the default one.
         QCOMPARE(ctl::defaultHost(QStringLiteral("b")).address.toString(), QStringLiteral("192.168.1.133"));
-        QVERIFY(QDir(environment.config.path()).mkpath(QStringLiteral("KW")));
-        QFile unitStore(environment.config.filePath(QStringLiteral("KW/Veloxa-b.conf")));
-        QVERIFY(unitStore.open(QIODevice::WriteOnly));
-        unitStore.write("[General]\nIP%20Address=127.0.0.43\n");
-        unitStore.close();
+        environment.seed({{settings::names::IpAddress, QStringLiteral("127.0.0.43")}}, QStringLiteral("b"));
         QCOMPARE(ctl::defaultHost(QStringLiteral("b")).address.toString(), QStringLiteral("127.0.0.43"));
     }
 };
