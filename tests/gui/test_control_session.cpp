@@ -250,7 +250,9 @@ private slots:
         remote::PanelEvents events(window.panel.controls(), window.operations, window.panel.channel,
                                    window.panel.form->linkView());
         QList<QJsonObject> heard;
-        connect(&events, &remote::PanelEvents::happened, this, [&heard](const QJsonObject &e) { heard.append(e); });
+        remote::EventTimes times;
+        connect(&events, &remote::PanelEvents::happened, this,
+                [&](const remote::PanelEvent &e) { heard.append(e.toJson(times.text(e.msecsSinceEpoch()))); });
         answerTo(window.session, request("set", named("txtFreq", "value", "1")));
         QVERIFY(heard.isEmpty()); // nobody watches yet
 

@@ -1,7 +1,6 @@
 #include "core/broker/broker_client.h"
 
 #include <QHash>
-#include <QJsonDocument>
 #include <QMetaObject>
 
 #include <mosquitto.h>
@@ -15,6 +14,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <poll.h>
 #include <set>
@@ -24,6 +25,27 @@
 namespace veloxa::broker {
 namespace {
 
+// Holds back a TCP socket's partial segments while it lives.
+class Corked {
+public:
+    explicit Corked(int socket)
+        : m_socket(socket)
+    {
+        set(1);
+    }
+    ~Corked() { set(0); }
+    Corked(const Corked &) = delete;
+    Corked &operator=(const Corked &) = delete;
+
+private:
+    void set(int on) const
+    {
+        if (m_socket >= 0)
+            (void)::setsockopt(m_socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    }
+    const int m_socket;
+};
+
 using Clock = std::chrono::steady_clock;
 
 struct Outgoing {
@@ -32,8 +54,8 @@ struct Outgoing {
     int qos = 0;
     QByteArray responseTopic;
     QByteArray correlation;
-    QJsonObject json; // written out as the payload on the client's thread, when not empty
-    qint64 size() const { return topic.size() + (json.isEmpty() ? payload.size() : BrokerClient::kJsonEstimate); }
+    std::function<QByteArray()> write; // makes the payload on the client's thread, when given
+    qint64 size() const { return topic.size() + (write ? BrokerClient::kWrittenEstimate : payload.size()); }
 };
 
 struct Retained {
@@ -70,8 +92,9 @@ struct BrokerClient::Shared {
     Shared(const Shared &) = delete;
     Shared &operator=(const Shared &) = delete;
 
-    // Wakes the client's thread from its wait; once, until it has taken
-    // what waits, unless `urgently` (an answer someone waits for).
+    // Wakes the client's thread from its wait: once, until it has taken what
+    // waits or while it gathers, unless `urgently` (an answer someone waits
+    // for, the stop).
     void wake(bool urgently = false)
     {
         const char byte = 0;
@@ -260,8 +283,15 @@ private:
                 m_nextFeed = now;
             if (m_connected && !stopSeen && m_feedPending && now >= m_nextFeed) {
                 drainWake();
+                const quint64 publishedBefore = m_published;
                 m_feedPending = !feed(m.get());
                 m_nextFeed = now + std::chrono::milliseconds(kGatherMs);
+                if (m_published != publishedBefore) {
+                    // More is likely to follow: until the next look, what
+                    // is handed over waits for it without a wake.
+                    m_shared->wakeSent = true;
+                    m_feedPending = true;
+                }
             }
 
             pollfd fds[2] = {{mosquitto_socket(m.get()), POLLIN, 0}, {m_shared->wakeFds[0], POLLIN, 0}};
@@ -269,12 +299,9 @@ private:
                 fds[0].events |= POLLOUT;
             int timeoutMs = kMiscEveryMs;
             if (m_feedPending && m_connected)
-                timeoutMs = static_cast<int>(std::clamp<qint64>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(m_nextFeed - now).count(), 0, kMiscEveryMs));
+                timeoutMs = waitMsUntil(m_nextFeed);
             if (stopSeen)
-                timeoutMs = static_cast<int>(std::clamp<qint64>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(stopBy() - Clock::now()).count(), 0,
-                    kMiscEveryMs));
+                timeoutMs = waitMsUntil(stopBy());
             if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
                 return QStringLiteral("poll: %1").arg(errnoText(errno));
             if (fds[1].revents != 0) {
@@ -295,6 +322,14 @@ private:
                     ? QStringLiteral("the broker closed the connection")
                     : QStringLiteral("connection lost: %1").arg(mosquittoText(rc));
         }
+    }
+
+    // The wait of the next poll until `when`, at most kMiscEveryMs. Rounded
+    // up: a wait cut to 0 ms short of it would spin.
+    static int waitMsUntil(Clock::time_point when)
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+        return static_cast<int>(std::clamp<qint64>(left, 0, kMiscEveryMs));
     }
 
     Clock::time_point stopBy()
@@ -327,14 +362,17 @@ private:
     // when nothing is left waiting.
     bool feed(mosquitto *m)
     {
+        // What one feed hands over leaves in as few segments as it fits in:
+        // the broker wakes once for them, not once for each message.
+        const Corked corked(mosquitto_socket(m));
         while (!mosquitto_want_write(m)) {
             bool retain = false;
             bool emptied = false;
             std::optional<Outgoing> next = takeNext(retain, emptied);
             if (!next)
                 return emptied;
-            if (!next->json.isEmpty())
-                next->payload = QJsonDocument(next->json).toJson(QJsonDocument::Compact);
+            if (next->write)
+                next->payload = next->write();
             publish(m, *next, retain);
             if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS)
                 return false;
@@ -391,6 +429,7 @@ private:
         mosquitto_property_free_all(&properties);
         if (rc == MOSQ_ERR_SUCCESS && message.qos > 0)
             m_unacked.insert(mid);
+        ++m_published;
     }
 
     static Worker &self(void *object) { return *static_cast<Worker *>(object); }
@@ -498,6 +537,7 @@ private:
     int m_lastWordMid = -1;
     int m_pendingSubscriptions = 0;
     bool m_feedPending = true; // something may wait to be handed over
+    quint64 m_published = 0;
     Clock::time_point m_nextFeed;
 };
 
@@ -567,9 +607,9 @@ void BrokerClient::send(const QString &topic, const QByteArray &payload, int qos
     enqueue(*m_shared, {topic.toUtf8(), payload, qos, responseTopic.toUtf8(), correlation, {}});
 }
 
-void BrokerClient::sendJson(const QString &topic, const QJsonObject &object)
+void BrokerClient::sendWritten(const QString &topic, std::function<QByteArray()> write)
 {
-    enqueue(*m_shared, {topic.toUtf8(), {}, 0, {}, {}, object});
+    enqueue(*m_shared, {topic.toUtf8(), {}, 0, {}, {}, std::move(write)});
 }
 
 QList<Message> BrokerClient::take(int most)
@@ -602,7 +642,7 @@ void BrokerClient::stop(const QString &lastTopic, const QByteArray &lastPayload,
     m_shared->lastTopic = lastTopic.toUtf8();
     m_shared->lastPayload = lastPayload;
     m_shared->stopBy = Clock::now() + std::chrono::milliseconds(waitMs);
-    m_shared->wake();
+    m_shared->wake(true);
     // The thread keeps its share of the state: one that is stuck in a name
     // lookup or a connect ends on its own, later, without this object.
     m_shared->finishedChanged.wait_until(lock, m_shared->stopBy + std::chrono::milliseconds(kStopMarginMs),

@@ -8,7 +8,6 @@
 #include "core/broker/broker_options.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -75,11 +74,11 @@ public:
     // dropped and counted (ClientSettings::droppedNotice).
     void send(const QString &topic, const QByteArray &payload, int qos = 0, const QString &responseTopic = {},
               const QByteArray &correlation = {});
-    // The same for a JSON object (QoS 0), written out on the client's thread:
-    // the caller only hands the object over. It counts kJsonEstimate bytes
+    // The same (QoS 0) for a payload that `write` makes on the client's
+    // thread: the caller only hands it over. It counts kWrittenEstimate bytes
     // against kMaxWaitingBytes.
-    void sendJson(const QString &topic, const QJsonObject &object);
-    static constexpr qint64 kJsonEstimate = 256;
+    void sendWritten(const QString &topic, std::function<QByteArray()> write);
+    static constexpr qint64 kWrittenEstimate = 256;
 
     // Up to `most` of the messages that have arrived, oldest first.
     QList<Message> take(int most);

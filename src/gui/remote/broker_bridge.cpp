@@ -124,16 +124,17 @@ QString BrokerBridge::refusal(const BridgeSettings &settings)
     return {};
 }
 
-void BrokerBridge::eventHappened(const QJsonObject &event)
+void BrokerBridge::eventHappened(const PanelEvent &event)
 {
-    const QString kind = event.value(QLatin1String("kind")).toString();
-    if (kind == QLatin1String("changed")) {
+    if (event.kind() == QLatin1String("changed"))
         m_client.retain(m_stateTopic + event.value(QLatin1String("name")).toString(),
                         stateText(event.value(QLatin1String("value"))));
-    } else if (kind == QLatin1String("link")) {
+    else if (event.kind() == QLatin1String("link"))
         m_client.retain(m_linkTopic, event.value(QLatin1String("heard")).toBool() ? "heard" : "silent");
-    }
-    m_client.sendJson(m_eventTopic, event); // written out on the client's thread
+    // Written out on the client's thread: the window only hands it over.
+    m_client.sendWritten(m_eventTopic, [event, times = m_eventTimes] {
+        return compact(event.toJson(times->text(event.msecsSinceEpoch())));
+    });
 }
 
 void BrokerBridge::takeCommands()

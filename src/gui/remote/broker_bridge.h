@@ -8,14 +8,14 @@
 // pace, a few each turn of its event loop.
 
 #include "core/broker/broker_client.h"
+#include "gui/remote/panel_events.h"
 #include "gui/remote/panel_operations.h"
 
-#include <QJsonObject>
 #include <QObject>
 
-namespace veloxa::remote {
+#include <memory>
 
-class PanelEvents;
+namespace veloxa::remote {
 
 struct BridgeSettings {
     broker::ClientSettings client; // address, CA and credentials; the rest is set here
@@ -52,7 +52,7 @@ signals:
     void said(const QString &line);
 
 private:
-    void eventHappened(const QJsonObject &event);
+    void eventHappened(const PanelEvent &event);
     void takeCommands();
     void carryOut(const broker::Message &message);
     Outcome outcomeOf(const QString &verb, const QString &control, const QByteArray &payload);
@@ -65,6 +65,8 @@ private:
     const QString m_eventTopic, m_stateTopic, m_linkTopic; // state/ is a prefix
     bool m_down = false; // the user was told that the broker is not reached
     bool m_takeQueued = false;
+    // Used by the client's thread alone, where the events are written out.
+    const std::shared_ptr<EventTimes> m_eventTimes = std::make_shared<EventTimes>();
 };
 
 } // namespace veloxa::remote

@@ -5,6 +5,8 @@
 // events wait unread is dropped. Nothing here waits on a client: reads take
 // what has come, writes are queued by the socket.
 
+#include "gui/remote/panel_events.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
@@ -15,7 +17,6 @@
 namespace veloxa::remote {
 
 class ControlSession;
-class PanelEvents;
 class PanelOperations;
 
 class ControlServer : public QObject {
@@ -40,7 +41,7 @@ private:
     struct Client;
     void accept();
     void read(Client &client);
-    void broadcast(const QJsonObject &event);
+    void broadcast(const PanelEvent &event);
     void sendHeldEvents();
     static void writeTo(QLocalSocket &socket, const QByteArray &bytes);
     void drop(Client &client);
@@ -54,6 +55,7 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     bool m_purgeQueued = false;
     bool m_holdingEvents = false;
+    EventTimes m_eventTimes;
 };
 
 } // namespace veloxa::remote

@@ -16,27 +16,23 @@ PanelEvents::PanelEvents(const window::PanelControls &controls, const PanelOpera
     for (const QString &name : PanelOperations::shownControls())
         m_reported.insert(name, operations.controlState(name));
 
-    connect(&channel, &link::Channel::datagramSent, this, [this](const link::Datagram &datagram) {
-        if (m_watched)
-            report(QStringLiteral("sent"), datagramFields(datagram));
-    });
+    connect(&channel, &link::Channel::datagramSent, this,
+            [this](const link::Datagram &datagram) { reportDatagram(QLatin1String("sent"), datagram); });
     connect(&channel, &link::Channel::sendFailed, this, [this](const link::Datagram &datagram, const QString &reason) {
-        if (!m_watched)
-            return;
-        QJsonObject fields = datagramFields(datagram);
-        fields.insert(QStringLiteral("reason"), reason);
-        report(QStringLiteral("send-failed"), fields);
+        reportDatagram(QLatin1String("send-failed"), datagram, reason);
     });
     connect(&channel, &link::Channel::datagramArrived, this,
             [this](const QHostAddress &sender, quint16 port, qsizetype length) {
-                report(QStringLiteral("arrived"),
-                       {{QStringLiteral("length"), static_cast<qint64>(length)},
-                        {QStringLiteral("from"), link::endpointText(sender, port)}});
+                if (m_watched)
+                    emit happened({QLatin1String("arrived"),
+                                   {{QLatin1String("length"), static_cast<qint64>(length)},
+                                    {QLatin1String("from"), link::endpointText(sender, port)}}});
             });
     // Connected with this object as the context: an endpoint that is closed
     // (or never opened) leaves nothing behind in the window.
     connect(&linkView, &window::LinkView::shownStateChanged, this, [this](bool heard) {
-        report(QStringLiteral("link"), {{QStringLiteral("heard"), heard}});
+        if (m_watched)
+            emit happened({QLatin1String("link"), {{QLatin1String("heard"), heard}}});
         reportChanges();
     });
     watchControls(controls);
@@ -81,12 +77,15 @@ void PanelEvents::reportChanges()
             continue;
         reported = value;
         if (m_watched)
-            report(QStringLiteral("changed"), {{QStringLiteral("name"), control}, {QStringLiteral("value"), value}});
+            emit happened(
+                {QLatin1String("changed"), {{QLatin1String("name"), control}, {QLatin1String("value"), value}}});
     }
 }
 
-QJsonObject PanelEvents::datagramFields(const link::Datagram &datagram)
+void PanelEvents::reportDatagram(QLatin1String kind, const link::Datagram &datagram, const QString &reason)
 {
+    if (!m_watched)
+        return;
     // The panel sends the same few commands again and again (heartbeat,
     // polarity, a frequency): each is decoded once.
     auto known = m_meanings.constFind(datagram);
@@ -95,31 +94,51 @@ QJsonObject PanelEvents::datagramFields(const link::Datagram &datagram)
             m_meanings.clear();
         known = m_meanings.insert(datagram, {link::hexBytes(datagram), link::meaningOf(datagram)});
     }
-    return {{QStringLiteral("bytes"), known->first}, {QStringLiteral("meaning"), known->second}};
+    const PanelEvent::Field bytes{QLatin1String("bytes"), known->first};
+    const PanelEvent::Field meaning{QLatin1String("meaning"), known->second};
+    if (reason.isNull())
+        emit happened({kind, {bytes, meaning}});
+    else
+        emit happened({kind, {bytes, meaning, {QLatin1String("reason"), reason}}});
 }
 
-QString PanelEvents::timeNow()
+PanelEvent::PanelEvent(QLatin1String kind, std::initializer_list<Field> fields)
+    : m_msecs(QDateTime::currentMSecsSinceEpoch())
+    , m_kind(kind)
 {
-    // ISO 8601 in UTC to the millisecond; the part up to the second is
-    // formatted once a second.
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now / 1000;
+    Q_ASSERT(fields.size() <= kMostFields);
+    for (const Field &field : fields)
+        if (m_count < kMostFields)
+            m_fields.at(m_count++) = field;
+}
+
+QJsonValue PanelEvent::value(QLatin1String name) const
+{
+    for (std::size_t i = 0; i < m_count; ++i)
+        if (m_fields.at(i).name == name)
+            return m_fields.at(i).value;
+    return {};
+}
+
+QJsonObject PanelEvent::toJson(const QString &time) const
+{
+    QJsonObject object{{QStringLiteral("time"), time}, {QStringLiteral("kind"), m_kind}};
+    for (std::size_t i = 0; i < m_count; ++i)
+        object.insert(m_fields.at(i).name, m_fields.at(i).value);
+    return object;
+}
+
+QString EventTimes::text(qint64 msecsSinceEpoch)
+{
+    const qint64 second = msecsSinceEpoch / 1000;
     if (second != m_second) {
         m_second = second;
         m_secondText = QDateTime::fromSecsSinceEpoch(second, Qt::UTC).toString(Qt::ISODate);
         m_secondText.chop(1); // its "Z"
         m_secondText += QLatin1Char('.');
     }
-    return m_secondText + QString::number(now % 1000).rightJustified(3, QLatin1Char('0')) + QLatin1Char('Z');
-}
-
-void PanelEvents::report(const QString &kind, QJsonObject fields)
-{
-    if (!m_watched)
-        return;
-    fields.insert(QStringLiteral("time"), timeNow());
-    fields.insert(QStringLiteral("kind"), kind);
-    emit happened(fields);
+    return m_secondText + QString::number(msecsSinceEpoch % 1000).rightJustified(3, QLatin1Char('0'))
+        + QLatin1Char('Z');
 }
 
 } // namespace veloxa::remote

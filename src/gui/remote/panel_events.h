@@ -1,8 +1,8 @@
 #pragma once
 // The panel's events as a script watches them: each datagram sent or refused,
 // each arrival, each change of the link state and of any control, whatever
-// caused it. Every event is a JSON object with "time" (UTC, milliseconds) and
-// "kind".
+// caused it. Every event is written as a JSON object with "time" (UTC,
+// milliseconds) and "kind".
 
 #include "core/link/channel.h"
 #include "gui/window/panel_controls.h"
@@ -12,6 +12,9 @@
 #include <QObject>
 #include <QSet>
 
+#include <array>
+#include <initializer_list>
+#include <memory>
 #include <utility>
 
 namespace veloxa::window {
@@ -21,6 +24,44 @@ class LinkView;
 namespace veloxa::remote {
 
 class PanelOperations;
+
+// One event as the window's thread makes it: its time, its kind and a few
+// fields, cheap to make and to copy. Whoever sends it on writes it out, on
+// its own thread if it has one.
+class PanelEvent {
+public:
+    struct Field {
+        QLatin1String name;
+        QJsonValue value;
+    };
+    static constexpr std::size_t kMostFields = 3;
+
+    PanelEvent(QLatin1String kind, std::initializer_list<Field> fields);
+
+    qint64 msecsSinceEpoch() const { return m_msecs; }
+    QLatin1String kind() const { return m_kind; }
+    // The field of that name; undefined when the event has none.
+    QJsonValue value(QLatin1String name) const;
+    // {"time": `time`, "kind": …, and the fields}.
+    QJsonObject toJson(const QString &time) const;
+
+private:
+    qint64 m_msecs;
+    QLatin1String m_kind;
+    std::array<Field, kMostFields> m_fields;
+    std::size_t m_count = 0;
+};
+
+// An event's time as written: ISO 8601 in UTC to the millisecond. The part up
+// to the second is formatted once a second; one writer per thread.
+class EventTimes {
+public:
+    QString text(qint64 msecsSinceEpoch);
+
+private:
+    qint64 m_second = -1;
+    QString m_secondText; // "yyyy-MM-ddTHH:mm:ss."
+};
 
 class PanelEvents : public QObject {
     Q_OBJECT
@@ -34,15 +75,13 @@ public:
     void setWatched(const void *watcher, bool watched);
 
 signals:
-    void happened(const QJsonObject &event);
+    void happened(const veloxa::remote::PanelEvent &event);
 
 private:
     void watchControls(const window::PanelControls &controls);
     // Reports every control whose state differs from the one last reported.
     void reportChanges();
-    void report(const QString &kind, QJsonObject fields);
-    QJsonObject datagramFields(const link::Datagram &datagram);
-    QString timeNow();
+    void reportDatagram(QLatin1String kind, const link::Datagram &datagram, const QString &reason = {});
 
     const PanelOperations &m_operations;
     QHash<QString, QJsonValue> m_reported;
@@ -50,8 +89,6 @@ private:
     bool m_watched = false;
     static constexpr qsizetype kMeaningsKept = 64;
     QHash<link::Datagram, std::pair<QString, QString>> m_meanings; // bytes in hex, meaning
-    qint64 m_second = -1;
-    QString m_secondText; // "yyyy-MM-ddTHH:mm:ss."
 };
 
 } // namespace veloxa::remote
