@@ -1,11 +1,10 @@
 #pragma once
-// The number boxes' handlers as the window runs them, on the core rules alone,
-// and what every text they settle on must satisfy. A handler runs its box's
-// steps in order, each reading the box anew; a correction is assigned at once
-// and runs the handler again, nested, before the next step reads the box.
-// test_rule_fixed_points checks known and random texts with it, the fuzz
-// target fuzz_rules the fuzzer's; test_frequency holds the window's handlers
-// to the same steps, one row a box.
+// The number boxes' handlers as the window runs them, on the core's lists of
+// each box's steps: a handler runs its box's steps in order, each reading the
+// box anew; a correction is assigned at once and runs the handler again,
+// nested, before the next step reads the box. With it, test_rule_fixed_points
+// checks known and random texts and the fuzz target fuzz_rules the fuzzer's,
+// against what every text a box settles on must satisfy.
 
 #include "core/rules/box_rules.h"
 #include "core/rules/text_numbers.h"
@@ -15,14 +14,11 @@
 #include <QString>
 
 #include <array>
-#include <functional>
-#include <optional>
 #include <utility>
-#include <vector>
 
 namespace veloxa::test {
 
-enum class Box { Frequency, Clock, Rate, Step, Stop };
+using rules::Box;
 inline constexpr std::array kEveryBox{Box::Frequency, Box::Clock, Box::Rate, Box::Step, Box::Stop};
 
 inline QString nameOf(Box box)
@@ -38,52 +34,20 @@ inline QString nameOf(Box box)
 // undoing its own corrections and would go on for ever.
 inline constexpr int kMostRuns = 4;
 
-using Step = std::function<rules::Correction(const QString &)>;
-
-// The steps a change of the box runs, in order; the half-clock clamps read
-// the clock box's text.
-inline std::vector<Step> changeSteps(Box box, const QString &clock)
-{
-    switch (box) {
-    case Box::Clock: return {rules::clockNotANumber, rules::clockCap};
-    case Box::Frequency:
-    case Box::Stop:
-        return {[clock](const QString &text) { return rules::aboveHalfClock(text, clock); },
-                [clock](const QString &text) { return rules::belowMinusHalfClock(text, clock); }};
-    case Box::Rate:
-    case Box::Step: {
-        const double largest = box == Box::Rate ? unit::kMaxRate : unit::kMaxStep;
-        return {rules::wholeNotNegative, [largest](const QString &text) { return rules::wholeAtMost(text, largest); },
-                rules::wholeRoundedDown};
-    }
-    }
-    return {};
-}
-
-// The step leaving the box runs, if it has one.
-inline std::optional<Step> leaveStep(Box box)
-{
-    if (box == Box::Clock)
-        return Step(rules::clockLowerBound);
-    if (box == Box::Rate || box == Box::Step)
-        return Step(rules::emptyBox);
-    return std::nullopt;
-}
-
 struct Settled {
     QString text;
     int runs = 0; // of the change handler
 };
 
-inline void runHandler(const std::vector<Step> &steps, Settled &box)
+inline void runHandler(Box which, const QString &clock, Settled &box)
 {
     ++box.runs;
-    for (const Step &step : steps) {
+    for (const rules::BoxStep step : rules::changeSteps(which)) {
         if (box.runs > kMostRuns)
             return; // the checks report it
-        if (const auto corrected = step(box.text)) {
+        if (const auto corrected = step(box.text, clock)) {
             box.text = *corrected;
-            runHandler(steps, box);
+            runHandler(which, clock, box);
         }
     }
 }
@@ -92,7 +56,7 @@ inline void runHandler(const std::vector<Step> &steps, Settled &box)
 inline Settled settle(Box box, const QString &text, const QString &clock)
 {
     Settled settled{text};
-    runHandler(changeSteps(box, clock), settled);
+    runHandler(box, clock, settled);
     return settled;
 }
 
@@ -101,10 +65,10 @@ inline Settled settle(Box box, const QString &text, const QString &clock)
 inline Settled leave(Box box, const QString &text, const QString &clock)
 {
     Settled left{text};
-    if (const auto step = leaveStep(box)) {
-        if (const auto corrected = (*step)(text)) {
+    if (const rules::BoxStep step = rules::leaveStep(box)) {
+        if (const auto corrected = step(text, clock)) {
             left.text = *corrected;
-            runHandler(changeSteps(box, clock), left);
+            runHandler(box, clock, left);
         }
     }
     return left;

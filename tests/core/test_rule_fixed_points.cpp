@@ -14,7 +14,7 @@
 using namespace veloxa;
 using test::Box;
 
-Q_DECLARE_METATYPE(veloxa::test::Box)
+Q_DECLARE_METATYPE(veloxa::rules::Box)
 
 namespace {
 

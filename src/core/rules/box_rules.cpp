@@ -4,6 +4,7 @@
 #include "core/rules/text_numbers.h"
 #include "core/unit/limits.h"
 
+#include <array>
 #include <cmath>
 
 namespace veloxa::rules {
@@ -98,6 +99,42 @@ Correction emptyBox(const QString &box)
     if (box.isEmpty())
         return QStringLiteral("0");
     return std::nullopt;
+}
+
+std::span<const BoxStep> changeSteps(Box box)
+{
+    static constexpr std::array<BoxStep, 2> clock{
+        [](const QString &text, const QString &) { return clockNotANumber(text); },
+        [](const QString &text, const QString &) { return clockCap(text); }};
+    static constexpr std::array<BoxStep, 2> halfClock{aboveHalfClock, belowMinusHalfClock};
+    static constexpr std::array<BoxStep, 3> rate{
+        [](const QString &text, const QString &) { return wholeNotNegative(text); },
+        [](const QString &text, const QString &) { return wholeAtMost(text, unit::kMaxRate); },
+        [](const QString &text, const QString &) { return wholeRoundedDown(text); }};
+    static constexpr std::array<BoxStep, 3> step{
+        [](const QString &text, const QString &) { return wholeNotNegative(text); },
+        [](const QString &text, const QString &) { return wholeAtMost(text, unit::kMaxStep); },
+        [](const QString &text, const QString &) { return wholeRoundedDown(text); }};
+    switch (box) {
+    case Box::Clock: return clock;
+    case Box::Frequency:
+    case Box::Stop: return halfClock;
+    case Box::Rate: return rate;
+    case Box::Step: return step;
+    }
+    return {};
+}
+
+BoxStep leaveStep(Box box)
+{
+    switch (box) {
+    case Box::Clock: return [](const QString &text, const QString &) { return clockLowerBound(text); };
+    case Box::Rate:
+    case Box::Step: return [](const QString &text, const QString &) { return emptyBox(text); };
+    case Box::Frequency:
+    case Box::Stop: return nullptr;
+    }
+    return nullptr;
 }
 
 } // namespace veloxa::rules

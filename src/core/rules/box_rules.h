@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <optional>
+#include <span>
 
 namespace veloxa::rules {
 
@@ -50,5 +51,16 @@ Correction wholeAtMost(const QString &box, double largest);
 Correction wholeRoundedDown(const QString &box);
 // When the box is left: an empty text becomes "0".
 Correction emptyBox(const QString &box);
+
+// --- Each box's steps -------------------------------------------------------
+// The boxes that have rules, and the steps of each as one list, which the
+// window's handlers run and the tests hold the rules to. A step reads the
+// box's text and the clock box's text; the steps that need no clock ignore it.
+enum class Box { Frequency, Clock, Rate, Step, Stop };
+using BoxStep = Correction (*)(const QString &box, const QString &clock);
+// The steps every change of the box runs, in order.
+std::span<const BoxStep> changeSteps(Box box);
+// The step that leaving the box runs; null for a box with none.
+BoxStep leaveStep(Box box);
 
 } // namespace veloxa::rules

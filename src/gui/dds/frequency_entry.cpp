@@ -23,7 +23,7 @@ FrequencyEntry::FrequencyEntry(controls::TextBox &frequency, const controls::Tex
 
 void FrequencyEntry::frequencyChanged()
 {
-    clampToHalfClock(m_frequency, m_clock);
+    runSteps(m_frequency, rules::changeSteps(rules::Box::Frequency), &m_clock);
 
     // The label shows 32 x the number the update sends: the leading number,
     // which for a text that is a number as a whole is that number, and for

@@ -1,7 +1,5 @@
 #include "gui/ramp/ramp_parameters.h"
 
-#include "core/rules/box_rules.h"
-#include "core/unit/limits.h"
 #include "gui/dds/system_clock.h"
 
 namespace veloxa::ramp {
@@ -14,42 +12,29 @@ RampParameters::RampParameters(controls::TextBox &rate, controls::TextBox &step,
     , m_clock(clock)
     , m_store(store)
 {
-    connect(&rate, &controls::TextBox::changed, this, [this] { rateRules(); });
-    connect(&step, &controls::TextBox::changed, this, [this] { stepRules(); });
+    connect(&rate, &controls::TextBox::changed, this,
+            [this] { wholeNumberRules(m_rate, rules::Box::Rate, settings::names::RampRate); });
+    connect(&step, &controls::TextBox::changed, this,
+            [this] { wholeNumberRules(m_step, rules::Box::Step, settings::names::RampStep); });
     connect(&stop, &controls::TextBox::changed, this, [this] { stopRules(); });
-    connect(&rate, &controls::TextBox::left, this, [this] { emptyBoxRule(m_rate); });
-    connect(&step, &controls::TextBox::left, this, [this] { emptyBoxRule(m_step); });
+    // An emptied rate or step box becomes "0" when the user leaves it.
+    connect(&rate, &controls::TextBox::left, this,
+            [this] { dds::runStep(m_rate, rules::leaveStep(rules::Box::Rate)); });
+    connect(&step, &controls::TextBox::left, this,
+            [this] { dds::runStep(m_step, rules::leaveStep(rules::Box::Step)); });
 }
 
-void RampParameters::rateRules()
+void RampParameters::wholeNumberRules(controls::TextBox &box, rules::Box which, const QString &settingName)
 {
-    wholeNumberRules(m_rate, unit::kMaxRate, settings::names::RampRate);
-}
-
-void RampParameters::stepRules()
-{
-    wholeNumberRules(m_step, unit::kMaxStep, settings::names::RampStep);
-}
-
-void RampParameters::wholeNumberRules(controls::TextBox &box, double largest, const QString &settingName)
-{
-    // Every step reads the box anew; a correction re-runs these rules nested.
-    box.correct(rules::wholeNotNegative(box.text()));
-    box.correct(rules::wholeAtMost(box.text(), largest));
-    box.correct(rules::wholeRoundedDown(box.text()));
+    dds::runSteps(box, rules::changeSteps(which));
     if (!box.text().isEmpty())
         m_store.write(settingName, box.text());
 }
 
 void RampParameters::stopRules()
 {
-    dds::clampToHalfClock(m_stop, m_clock);
+    dds::runSteps(m_stop, rules::changeSteps(rules::Box::Stop), &m_clock);
     m_store.write(settings::names::RampStopFreq, m_stop.text());
-}
-
-void RampParameters::emptyBoxRule(controls::TextBox &box)
-{
-    box.correct(rules::emptyBox(box.text()));
 }
 
 } // namespace veloxa::ramp

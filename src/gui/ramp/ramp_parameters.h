@@ -2,6 +2,7 @@
 // The ramp's rate, step and stop frequency boxes: each kept within what the
 // ramp-start command can carry, and stored on every change.
 
+#include "core/rules/box_rules.h"
 #include "core/settings/store.h"
 #include "gui/controls/text_box.h"
 
@@ -12,14 +13,9 @@ public:
     RampParameters(controls::TextBox &rate, controls::TextBox &step, controls::TextBox &stop,
                    const controls::TextBox &clock, settings::SettingsStore &store);
 
-    void rateRules();
-    void stepRules();
-    void stopRules();
-    // An emptied rate or step box becomes "0" when the user leaves it.
-    static void emptyBoxRule(controls::TextBox &box);
-
 private:
-    void wholeNumberRules(controls::TextBox &box, double largest, const QString &settingName);
+    void wholeNumberRules(controls::TextBox &box, rules::Box which, const QString &settingName);
+    void stopRules();
 
     controls::TextBox &m_rate;
     controls::TextBox &m_step;
