@@ -10,12 +10,17 @@
 //     without, get `click optDdsPolarity` on their control endpoints,
 //     alternating 1 and 0, --changes-per-second, one panel at a time in
 //     --rounds turns of --round-seconds each (with, without | without, with
-//     | ...); each click changes the option and sends the polarity command.
-//     The window's CPU over its own turns is the run
-//     time of the panel's main thread (/proc/<pid>/task/<pid>/schedstat); the
-//     whole process's, the bridge's thread included, is shown beside it.
-// (c) Idle: two such panels idle against veloxa2-unit-sim for
-//     --idle-seconds, compared from --settle-seconds after their start.
+//     | ...), a fresh pair each round; each click changes the option and
+//     sends the polarity command. The window's CPU over its own turns is the
+//     run time of the panel's main thread (/proc/<pid>/task/<pid>/schedstat);
+//     the whole process's, the bridge's thread included, is shown beside it.
+// (c) Idle: such pairs idle against veloxa2-unit-sim, --idle-rounds of them
+//     one after the other for --idle-seconds in all, each compared from
+//     --settle-seconds after its start.
+// The two panels of a pair run on one CPU, the last, all their threads, and
+// take turns at being started first. On a virtual machine, two like panels
+// on CPUs of their own differed by up to a third over 15 to 30 s; on one CPU
+// by a few per cent, the one started first mostly the cheaper.
 
 #include "measure.h"
 #include "report.h"
@@ -52,10 +57,11 @@ constexpr std::uint8_t kFrequency = 0xA5;
 
 const char kUsage[] =
     "bench_broker [--commands N] [--warmup N] [--rounds N] [--round-seconds N] [--changes-per-second N]\n"
-    "             [--idle-seconds N] [--settle-seconds N] [--gui PATH] [--sim PATH] [--csv-dir DIR]\n"
+    "             [--idle-seconds N] [--idle-rounds N] [--settle-seconds N] [--gui PATH] [--sim PATH]\n"
+    "             [--csv-dir DIR]\n"
     "  (a) set/txtFreq published -> frequency datagram at 127.0.0.1:37829 (default 1000);\n"
     "  (b) the window's CPU with and without the bridge at 100 control changes/s (4 rounds of 5 s per arm);\n"
-    "  (c) idle with the bridge against idle without it (60 s).";
+    "  (c) idle with the bridge against idle without it (60 s in 4 pairs).";
 
 // A failure that unwinds, so that the broker and the panels started so far
 // are stopped on the way out; main() reports it.
@@ -186,18 +192,31 @@ void compare(Report &report, const std::string &what, const Cpu &with, const Cpu
     report.addValue(what + ": the whole process without", without.process, "s");
 }
 
+// A panel with the bridge and one without, on the CPU they share, started in
+// the order given: of two like panels, the one started first tended to be
+// measured a little cheaper, so the rounds take turns.
+struct Pair {
+    std::unique_ptr<Panel> bridged, plain;
+
+    Pair(const Options &options, const QStringList &bridgedArguments, const QStringList &plainArguments,
+         bool bridgedFirst)
+    {
+        const auto start = [&](const QStringList &arguments) {
+            return std::make_unique<Panel>(options.text("gui"), arguments, comparisonCpu());
+        };
+        if (bridgedFirst)
+            bridged = start(bridgedArguments);
+        plain = start(plainArguments);
+        if (!bridgedFirst)
+            bridged = start(bridgedArguments);
+    }
+};
+
 // (b)
 void changeCost(Report &report, const Options &options, const Broker &broker, Receiver &unit)
 {
-    Panel bridged(options.text("gui"), {QStringLiteral("--control"), QStringLiteral("--mqtt"), broker.url()});
-    Panel plain(options.text("gui"), {QStringLiteral("--control")});
-    PanelConnection toBridged, toPlain;
-    connectTo(toBridged, bridged);
-    connectTo(toPlain, plain);
-    sleepMs(1000);
     const long long perSecond = options.number("changes-per-second");
     const long long changes = perSecond * options.number("round-seconds");
-    // One panel at a time, in turns: with, without | without, with | ...
     const auto arm = [&](Panel &panel, PanelConnection &client, Cpu &cpu) {
         cpu.add(panel.pid(), -1);
         const std::int64_t start = monotonicNs();
@@ -211,14 +230,22 @@ void changeCost(Report &report, const Options &options, const Broker &broker, Re
         }
         cpu.add(panel.pid(), 1);
     };
+    // A fresh pair each round, one panel at a time: with, without | without, with | ...
     Cpu with, without;
     for (long long round = 0; round < options.number("rounds"); ++round) {
-        if (round % 2 == 0) {
-            arm(bridged, toBridged, with);
-            arm(plain, toPlain, without);
+        const bool bridgedFirst = round % 2 == 0;
+        const Pair pair(options, {QStringLiteral("--control"), QStringLiteral("--mqtt"), broker.url()},
+                        {QStringLiteral("--control")}, bridgedFirst);
+        PanelConnection toBridged, toPlain;
+        connectTo(toBridged, *pair.bridged);
+        connectTo(toPlain, *pair.plain);
+        sleepMs(1000);
+        if (bridgedFirst) {
+            arm(*pair.bridged, toBridged, with);
+            arm(*pair.plain, toPlain, without);
         } else {
-            arm(plain, toPlain, without);
-            arm(bridged, toBridged, with);
+            arm(*pair.plain, toPlain, without);
+            arm(*pair.bridged, toBridged, with);
         }
     }
     compare(report,
@@ -233,24 +260,27 @@ void idleCost(Report &report, const Options &options, const Broker &broker)
     test::UnitSim sim;
     if (!sim.start(QString::fromStdString(options.text("sim")), QStringLiteral("127.0.0.1"), kUnitPort))
         failHere("veloxa2-unit-sim did not listen on 127.0.0.1:37829 within 10 s");
-    Panel bridged(options.text("gui"), {QStringLiteral("--mqtt"), broker.url()});
-    Panel plain(options.text("gui"), {});
-    const auto waitSeconds = [&sim](long long seconds) {
-        for (const std::int64_t end = monotonicNs() + seconds * 1000000000; monotonicNs() < end;) {
+    const auto waitSeconds = [&sim](double seconds) {
+        for (const std::int64_t end = monotonicNs() + std::int64_t(seconds * 1e9); monotonicNs() < end;) {
             sleepMs(100);
             sim.collect(); // its output never fills the pipe
         }
     };
-    waitSeconds(options.number("settle-seconds"));
+    const long long rounds = options.number("idle-rounds");
     Cpu with, without;
-    with.add(bridged.pid(), -1);
-    without.add(plain.pid(), -1);
-    waitSeconds(options.number("idle-seconds"));
-    with.add(bridged.pid(), 1);
-    without.add(plain.pid(), 1);
-    if (!test::stillRunning(bridged.process) || !test::stillRunning(plain.process))
-        failHere("a panel ended during the idle run");
-    compare(report, "(c) idle " + options.text("idle-seconds") + " s", with, without);
+    for (long long round = 0; round < rounds; ++round) {
+        const Pair pair(options, {QStringLiteral("--mqtt"), broker.url()}, {}, round % 2 == 0);
+        waitSeconds(double(options.number("settle-seconds")));
+        with.add(pair.bridged->pid(), -1);
+        without.add(pair.plain->pid(), -1);
+        waitSeconds(double(options.number("idle-seconds")) / double(rounds));
+        with.add(pair.bridged->pid(), 1);
+        without.add(pair.plain->pid(), 1);
+        if (!test::stillRunning(pair.bridged->process) || !test::stillRunning(pair.plain->process))
+            failHere("a panel ended during the idle run");
+    }
+    compare(report, "(c) idle " + options.text("idle-seconds") + " s in " + std::to_string(rounds) + " pairs", with,
+            without);
     test::stopPolitely(sim.process());
 }
 
@@ -265,6 +295,7 @@ int main(int argc, char **argv)
                            {"round-seconds", "5"},
                            {"changes-per-second", "100"},
                            {"idle-seconds", "60"},
+                           {"idle-rounds", "4"},
                            {"settle-seconds", "3"},
                            {"gui", VELOXA_GUI_PATH},
                            {"sim", VELOXA_SIM_PATH},
@@ -272,8 +303,8 @@ int main(int argc, char **argv)
                           kUsage);
     requireIsolatedLoopback();
     if (options.number("changes-per-second") < 1 || options.number("round-seconds") < 1
-        || options.number("idle-seconds") < 1)
-        fail("--changes-per-second, --round-seconds and --idle-seconds must be at least 1");
+        || options.number("idle-seconds") < 1 || options.number("idle-rounds") < 1)
+        fail("--changes-per-second, --round-seconds, --idle-seconds and --idle-rounds must be at least 1");
     int qtArgc = 1;
     QCoreApplication application(qtArgc, argv);
 
@@ -292,6 +323,7 @@ int main(int argc, char **argv)
     report.note("mosquitto on 127.0.0.1, libmosquitto " + std::to_string(LIBMOSQUITTO_MAJOR) + "."
                 + std::to_string(LIBMOSQUITTO_MINOR) + "." + std::to_string(LIBMOSQUITTO_REVISION)
                 + "; arrival = the kernel's receive stamp (SO_TIMESTAMPNS); CPU = run time from "
-                  "/proc/<pid>/task/*/schedstat");
+                  "/proc/<pid>/task/*/schedstat); the panels compared in (b) and (c) on CPU "
+                + std::to_string(comparisonCpu()));
     return report.finish(options.text("csv-dir")) ? 0 : 1;
 }

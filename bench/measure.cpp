@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -325,11 +326,23 @@ StartTime timeStart(Receiver &unit, const QStringList &argv, const char *what,
 
 // --- Panels and pauses ----------------------------------------------------------
 
-LoopbackPanel::LoopbackPanel(const std::string &gui, const QStringList &arguments)
+LoopbackPanel::LoopbackPanel(const std::string &gui, const QStringList &arguments, std::optional<int> cpu)
 {
     environment.seed({{QStringLiteral("IP Address"), QStringLiteral("127.0.0.1")}});
+    if (cpu)
+        process.setChildProcessModifier([cpu = *cpu] {
+            cpu_set_t only;
+            CPU_ZERO(&only);
+            CPU_SET(cpu, &only);
+            (void)::sched_setaffinity(0, sizeof only, &only);
+        });
     environment.start(process, QString::fromStdString(gui), arguments,
                       environment.config.filePath(QStringLiteral("panel.txt")));
+}
+
+int comparisonCpu()
+{
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency())) - 1;
 }
 
 void sleepMs(std::int64_t ms)

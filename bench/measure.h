@@ -109,10 +109,14 @@ StartTime timeStart(Receiver &unit, const QStringList &argv, const char *what,
 
 // The panel at `gui` started with `arguments`, fresh settings holding only
 // "IP Address" = 127.0.0.1, on the offscreen platform; its output in a file
-// of its folder. Stopped politely when it goes.
+// of its folder; with `cpu`, all its threads on that CPU alone. Stopped
+// politely when it goes.
 struct LoopbackPanel : test::PanelProcess {
-    LoopbackPanel(const std::string &gui, const QStringList &arguments);
+    LoopbackPanel(const std::string &gui, const QStringList &arguments, std::optional<int> cpu = {});
 };
+
+// The CPU that panels compared side by side share: the last one.
+int comparisonCpu();
 
 void sleepMs(std::int64_t ms);
 
