@@ -38,19 +38,99 @@ void addBuilt(const char *name, const std::optional<QByteArray> &built, const ch
     QTest::newRow(name) << (built ? hex(*built) : kRefused) << (expected ? hex(bytes(expected)) : kRefused);
 }
 
-void addBuilt(const char *name, const QByteArray &built, const char *expected)
+// The commands that carry tuning words, by topic.
+void addTuningWordRows()
 {
-    addBuilt(name, std::optional<QByteArray>(built), expected);
+    // Frequency command: A5 00 and the tuning word, least significant byte first.
+    addBuilt("frequency 52999896", frequencyCommand(52999896), "A5 00 D8 B6 28 03");
+    addBuilt("frequency 52999896.43", frequencyCommand(52999896.43), "A5 00 D8 B6 28 03");
+    addBuilt("frequency 0", frequencyCommand(0), "A5 00 00 00 00 00");
+    addBuilt("frequency 429496729", frequencyCommand(429496729), "A5 00 99 99 99 19");
+    addBuilt("frequency 2147483643", frequencyCommand(2147483643), "A5 00 FB FF FF 7F");
+    addBuilt("frequency 2^31", frequencyCommand(2147483648.0), "A5 00 00 00 00 80");
+    addBuilt("frequency 2^32 - 1", frequencyCommand(4294967295.0), "A5 00 FF FF FF FF");
+    addBuilt("frequency 2^32 - 0.5", frequencyCommand(4294967295.5), "A5 00 FF FF FF FF");
+    addBuilt("frequency 2^32", frequencyCommand(4294967296.0), nullptr);
+    addBuilt("frequency 2^33", frequencyCommand(8589934592.0), nullptr);
+    addBuilt("frequency -1", frequencyCommand(-1), nullptr);
+    addBuilt("frequency -0.5", frequencyCommand(-0.5), nullptr);
+    addBuilt("frequency NaN", frequencyCommand(kNaN), nullptr);
+    addBuilt("frequency inf", frequencyCommand(kInf), nullptr);
+
+    // Ramp-start command: AC 00 00, step (4), 00, rate (2), 00 00, stop tuning word (4).
+    addBuilt("ramp 1 1 64424509", rampStartCommand(1, 1, 64424509), "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
+    addBuilt("ramp fields in place", rampStartCommand(0x04030201, 0x0605, 0x0A090807),
+             "AC 00 00 01 02 03 04 00 05 06 00 00 07 08 09 0A");
+    addBuilt("ramp largest values", rampStartCommand(4294967295.0, 65535, 4294967295.0),
+             "AC 00 00 FF FF FF FF 00 FF FF 00 00 FF FF FF FF");
+    addBuilt("ramp zeros", rampStartCommand(0, 0, 0), "AC 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
+    addBuilt("ramp stop 2^31", rampStartCommand(1, 1, 2147483648.0), "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
+    addBuilt("ramp fractions rounded down", rampStartCommand(2.999, 65535.9, 64424509.99),
+             "AC 00 00 02 00 00 00 00 FF FF 00 00 3D 0A D7 03");
+    addBuilt("ramp step 2^32", rampStartCommand(4294967296.0, 1, 1), nullptr);
+    addBuilt("ramp rate 2^16", rampStartCommand(1, 65536, 1), nullptr);
+    addBuilt("ramp stop 2^32", rampStartCommand(1, 1, 4294967296.0), nullptr);
+    addBuilt("ramp step -1", rampStartCommand(-1, 1, 1), nullptr);
+    addBuilt("ramp rate -0.5", rampStartCommand(1, -0.5, 1), nullptr);
+    addBuilt("ramp stop NaN", rampStartCommand(1, 1, kNaN), nullptr);
+    addBuilt("ramp rate -inf", rampStartCommand(1, -kInf, 1), nullptr);
+
+    // Sequence-add prefix before a complete command.
+    addBuilt("sequence-add frequency", sequenceAdd(*frequencyCommand(52999896)), "C1 A5 00 D8 B6 28 03");
+    addBuilt("sequence-add frequency 0", sequenceAdd(*frequencyCommand(0)), "C1 A5 00 00 00 00 00");
+    addBuilt("sequence-add ramp", sequenceAdd(*rampStartCommand(1, 1, 64424509)),
+             "C1 AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
+    addBuilt("sequence-add ADwin wait", sequenceAdd(adwinWaitCommand()), "C1 A4");
+    addBuilt("ADwin wait alone", adwinWaitCommand(), "A4");
 }
 
-// The row's builder gave what it should, or refused where it should.
-void checkBuilt()
+// The fixed commands and those that carry a slider's value or an option.
+void addValueRows()
 {
-    QFETCH(QString, built);
-    QFETCH(QString, expected);
-    QCOMPARE(built, expected);
-    // One to 17 bytes, written "XX" with a blank between.
-    QVERIFY(built == kRefused || (built.size() >= 2 && built.size() <= 17 * 3 - 1));
+    // Fixed commands.
+    addBuilt("sequence-clear", sequenceClearCommand(), "C0");
+    addBuilt("sequence-execute", sequenceExecuteCommand(), "C4 00");
+    addBuilt("sequence-restart", sequenceRestartCommand(), "C5");
+    addBuilt("ramp-stop", rampStopCommand(), "AB");
+    addBuilt("register-dump", registerDumpCommand(), "B0");
+    addBuilt("heartbeat", heartbeatCommand(), "7F");
+
+    // Gain: 32 times the slider position, as a 32-bit signed product.
+    addBuilt("gain 0", gainCommand(0), "67 00");
+    addBuilt("gain 1", gainCommand(1), "67 20");
+    addBuilt("gain 5", gainCommand(5), "67 A0");
+    addBuilt("gain 7", gainCommand(7), "67 E0");
+    addBuilt("gain 8", gainCommand(8), nullptr);
+    addBuilt("gain -1", gainCommand(-1), nullptr);
+    addBuilt("gain 2^26 (product 2^31)", gainCommand(1 << 26), nullptr);
+    addBuilt("gain 2^27 (product wraps to 0)", gainCommand(1 << 27), nullptr);
+    addBuilt("gain 2^27 + 1 (product wraps to 32)", gainCommand((1 << 27) + 1), nullptr);
+    addBuilt("gain -2^26 (product INT_MIN)", gainCommand(-(1 << 26)), nullptr);
+    addBuilt("gain INT_MAX", gainCommand(INT_MAX), nullptr);
+    addBuilt("gain INT_MIN", gainCommand(INT_MIN), nullptr);
+
+    // Contrast: the slider position itself.
+    addBuilt("contrast 0", contrastCommand(0), "63 00");
+    addBuilt("contrast 80", contrastCommand(80), "63 50");
+    addBuilt("contrast 99", contrastCommand(99), "63 63");
+    addBuilt("contrast 255", contrastCommand(255), "63 FF");
+    addBuilt("contrast 256", contrastCommand(256), nullptr);
+    addBuilt("contrast -1", contrastCommand(-1), nullptr);
+    addBuilt("contrast INT_MAX", contrastCommand(INT_MAX), nullptr);
+    addBuilt("contrast INT_MIN", contrastCommand(INT_MIN), nullptr);
+
+    // Power: option 0 ("On") sends 01, any other option 00.
+    addBuilt("power index 0", powerCommand(0), "A0 01");
+    addBuilt("power index 1", powerCommand(1), "A0 00");
+    addBuilt("power index 5", powerCommand(5), "A0 00");
+    addBuilt("power index -1", powerCommand(-1), "A0 00");
+
+    // Polarity: the option's index, "+" 0 and "--" 1; there is no other option.
+    addBuilt("polarity +", polarityCommand(0), "70 00");
+    addBuilt("polarity --", polarityCommand(1), "70 01");
+    addBuilt("polarity 2", polarityCommand(2), nullptr);
+    addBuilt("polarity -1", polarityCommand(-1), nullptr);
+    addBuilt("polarity 256", polarityCommand(256), nullptr);
 }
 
 } // namespace
@@ -63,102 +143,18 @@ private slots:
     {
         QTest::addColumn<QString>("built");
         QTest::addColumn<QString>("expected");
-        // Frequency command: A5 00 and the tuning word, least significant byte first.
-        addBuilt("frequency 52999896", frequencyCommand(52999896), "A5 00 D8 B6 28 03");
-        addBuilt("frequency 52999896.43", frequencyCommand(52999896.43), "A5 00 D8 B6 28 03");
-        addBuilt("frequency 0", frequencyCommand(0), "A5 00 00 00 00 00");
-        addBuilt("frequency 429496729", frequencyCommand(429496729), "A5 00 99 99 99 19");
-        addBuilt("frequency 2147483643", frequencyCommand(2147483643), "A5 00 FB FF FF 7F");
-        addBuilt("frequency 2^31", frequencyCommand(2147483648.0), "A5 00 00 00 00 80");
-        addBuilt("frequency 2^32 - 1", frequencyCommand(4294967295.0), "A5 00 FF FF FF FF");
-        addBuilt("frequency 2^32 - 0.5", frequencyCommand(4294967295.5), "A5 00 FF FF FF FF");
-        addBuilt("frequency 2^32", frequencyCommand(4294967296.0), nullptr);
-        addBuilt("frequency 2^33", frequencyCommand(8589934592.0), nullptr);
-        addBuilt("frequency -1", frequencyCommand(-1), nullptr);
-        addBuilt("frequency -0.5", frequencyCommand(-0.5), nullptr);
-        addBuilt("frequency NaN", frequencyCommand(kNaN), nullptr);
-        addBuilt("frequency inf", frequencyCommand(kInf), nullptr);
-
-        // Ramp-start command: AC 00 00, step (4), 00, rate (2), 00 00, stop tuning word (4).
-        addBuilt("ramp 1 1 64424509", rampStartCommand(1, 1, 64424509),
-                 "AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
-        addBuilt("ramp fields in place", rampStartCommand(0x04030201, 0x0605, 0x0A090807),
-                 "AC 00 00 01 02 03 04 00 05 06 00 00 07 08 09 0A");
-        addBuilt("ramp largest values", rampStartCommand(4294967295.0, 65535, 4294967295.0),
-                 "AC 00 00 FF FF FF FF 00 FF FF 00 00 FF FF FF FF");
-        addBuilt("ramp zeros", rampStartCommand(0, 0, 0), "AC 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
-        addBuilt("ramp stop 2^31", rampStartCommand(1, 1, 2147483648.0),
-                 "AC 00 00 01 00 00 00 00 01 00 00 00 00 00 00 80");
-        addBuilt("ramp fractions rounded down", rampStartCommand(2.999, 65535.9, 64424509.99),
-                 "AC 00 00 02 00 00 00 00 FF FF 00 00 3D 0A D7 03");
-        addBuilt("ramp step 2^32", rampStartCommand(4294967296.0, 1, 1), nullptr);
-        addBuilt("ramp rate 2^16", rampStartCommand(1, 65536, 1), nullptr);
-        addBuilt("ramp stop 2^32", rampStartCommand(1, 1, 4294967296.0), nullptr);
-        addBuilt("ramp step -1", rampStartCommand(-1, 1, 1), nullptr);
-        addBuilt("ramp rate -0.5", rampStartCommand(1, -0.5, 1), nullptr);
-        addBuilt("ramp stop NaN", rampStartCommand(1, 1, kNaN), nullptr);
-        addBuilt("ramp rate -inf", rampStartCommand(1, -kInf, 1), nullptr);
-
-        // Sequence-add prefix before a complete command.
-        addBuilt("sequence-add frequency", sequenceAdd(*frequencyCommand(52999896)), "C1 A5 00 D8 B6 28 03");
-        addBuilt("sequence-add frequency 0", sequenceAdd(*frequencyCommand(0)), "C1 A5 00 00 00 00 00");
-        addBuilt("sequence-add ramp", sequenceAdd(*rampStartCommand(1, 1, 64424509)),
-                 "C1 AC 00 00 01 00 00 00 00 01 00 00 00 3D 0A D7 03");
-        addBuilt("sequence-add ADwin wait", sequenceAdd(adwinWaitCommand()), "C1 A4");
-        addBuilt("ADwin wait alone", adwinWaitCommand(), "A4");
-
-        // Fixed commands.
-        addBuilt("sequence-clear", sequenceClearCommand(), "C0");
-        addBuilt("sequence-execute", sequenceExecuteCommand(), "C4 00");
-        addBuilt("sequence-restart", sequenceRestartCommand(), "C5");
-        addBuilt("ramp-stop", rampStopCommand(), "AB");
-        addBuilt("register-dump", registerDumpCommand(), "B0");
-        addBuilt("heartbeat", heartbeatCommand(), "7F");
+        addTuningWordRows();
+        addValueRows();
     }
-    void builders() { checkBuilt(); }
-
-    void valueBuilders_data()
+    // The row's builder gave what it should, or refused where it should.
+    void builders()
     {
-        QTest::addColumn<QString>("built");
-        QTest::addColumn<QString>("expected");
-        // Gain: 32 times the slider position, as a 32-bit signed product.
-        addBuilt("gain 0", gainCommand(0), "67 00");
-        addBuilt("gain 1", gainCommand(1), "67 20");
-        addBuilt("gain 5", gainCommand(5), "67 A0");
-        addBuilt("gain 7", gainCommand(7), "67 E0");
-        addBuilt("gain 8", gainCommand(8), nullptr);
-        addBuilt("gain -1", gainCommand(-1), nullptr);
-        addBuilt("gain 2^26 (product 2^31)", gainCommand(1 << 26), nullptr);
-        addBuilt("gain 2^27 (product wraps to 0)", gainCommand(1 << 27), nullptr);
-        addBuilt("gain 2^27 + 1 (product wraps to 32)", gainCommand((1 << 27) + 1), nullptr);
-        addBuilt("gain -2^26 (product INT_MIN)", gainCommand(-(1 << 26)), nullptr);
-        addBuilt("gain INT_MAX", gainCommand(INT_MAX), nullptr);
-        addBuilt("gain INT_MIN", gainCommand(INT_MIN), nullptr);
-
-        // Contrast: the slider position itself.
-        addBuilt("contrast 0", contrastCommand(0), "63 00");
-        addBuilt("contrast 80", contrastCommand(80), "63 50");
-        addBuilt("contrast 99", contrastCommand(99), "63 63");
-        addBuilt("contrast 255", contrastCommand(255), "63 FF");
-        addBuilt("contrast 256", contrastCommand(256), nullptr);
-        addBuilt("contrast -1", contrastCommand(-1), nullptr);
-        addBuilt("contrast INT_MAX", contrastCommand(INT_MAX), nullptr);
-        addBuilt("contrast INT_MIN", contrastCommand(INT_MIN), nullptr);
-
-        // Power: option 0 ("On") sends 01, any other option 00.
-        addBuilt("power index 0", powerCommand(0), "A0 01");
-        addBuilt("power index 1", powerCommand(1), "A0 00");
-        addBuilt("power index 5", powerCommand(5), "A0 00");
-        addBuilt("power index -1", powerCommand(-1), "A0 00");
-
-        // Polarity: the option's index, "+" 0 and "--" 1; there is no other option.
-        addBuilt("polarity +", polarityCommand(0), "70 00");
-        addBuilt("polarity --", polarityCommand(1), "70 01");
-        addBuilt("polarity 2", polarityCommand(2), nullptr);
-        addBuilt("polarity -1", polarityCommand(-1), nullptr);
-        addBuilt("polarity 256", polarityCommand(256), nullptr);
+        QFETCH(QString, built);
+        QFETCH(QString, expected);
+        QCOMPARE(built, expected);
+        // One to 17 bytes, written "XX" with a blank between.
+        QVERIFY(built == kRefused || (built.size() >= 2 && built.size() <= 17 * 3 - 1));
     }
-    void valueBuilders() { checkBuilt(); }
 
     void encodeWord_data()
     {

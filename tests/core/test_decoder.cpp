@@ -12,9 +12,9 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdint>
 #include <tuple>
 
@@ -180,10 +180,8 @@ private slots:
     void allShortDatagrams()
     {
         QSet<QByteArray> expected;
-        for (const char *one : {"7F", "AB", "B0", "C0", "C5"})
-            expected.insert(bytes(one));
-        for (const char *two : {"A0 00", "A0 01", "70 00", "70 01", "C4 00", "C1 A4"})
-            expected.insert(bytes(two));
+        for (const char *command : {"7F", "AB", "B0", "C0", "C5", "A0 00", "A0 01", "70 00", "70 01", "C4 00", "C1 A4"})
+            expected.insert(bytes(command));
         for (int position = 0; position < 8; ++position)
             expected.insert(QByteArray("\x67") + static_cast<char>(position * 32));
         for (int value = 0; value < 256; ++value)
@@ -208,11 +206,9 @@ private slots:
         const QSet<QByteArray> unexpected = accepted - expected;
         const QSet<QByteArray> missing = expected - accepted;
         const auto listed = [](const QSet<QByteArray> &set) {
-            QStringList texts;
-            for (const QByteArray &datagram : set)
-                texts << hex(datagram);
-            texts.sort();
-            return texts.join(QLatin1String(" | "));
+            QList<QByteArray> sorted = set.values();
+            std::sort(sorted.begin(), sorted.end());
+            return veloxa::test::hexList(sorted);
         };
         QVERIFY2(unexpected.isEmpty(), qPrintable(QStringLiteral("accepted ") + listed(unexpected)));
         QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("refused ") + listed(missing)));

@@ -59,9 +59,6 @@ private:
                                               : settings::names::RampStopFreq;
     }
 
-    // The clock typed and left (for cmdRampStop), its own rules run to their end.
-    void setClock(const QString &text) { h->setClock(text, &h->form->controls().cmdRampStop); }
-
 private slots:
     void init()
     {
@@ -113,7 +110,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, writes);
         if (clock != QLatin1String("1000"))
-            setClock(clock);
+            h->setClock(clock, &h->form->controls().cmdRampStop);
         h->clear();
 
         controls::TextBox *target = box(which);
@@ -368,22 +365,19 @@ private slots:
         QCOMPARE(h->store.writes, Writes());
     }
 
+    // "--" selected, then "+" again: Start repeats whichever is selected.
     void rampStartRepeatsSelectedPolarity()
     {
-        QTest::mouseClick(h->form->controls().optDdsPolarity.option(1), Qt::LeftButton);
-        QCOMPARE(h->sentHex(), QStringLiteral("70 01"));
-        h->clear();
+        for (const auto &[index, polarity] : {std::pair{1, "70 01"}, std::pair{0, "70 00"}}) {
+            h->clear();
+            QTest::mouseClick(h->form->controls().optDdsPolarity.option(index), Qt::LeftButton);
+            QCOMPARE(h->sentHex(), QString::fromLatin1(polarity));
+            h->clear();
 
-        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
-        QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes("70 01")}));
-        QVERIFY(h->form->controls().optDdsPolarity.isSelected(1));
-
-        QTest::mouseClick(h->form->controls().optDdsPolarity.option(0), Qt::LeftButton);
-        QCOMPARE(h->sentHex(), QString::fromLatin1(kInitialRampStart) + QStringLiteral(" | 70 01 | 70 00"));
-        h->clear();
-
-        QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
-        QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes("70 00")}));
+            QTest::mouseClick(&h->form->controls().cmdRampStart, Qt::LeftButton);
+            QCOMPARE(h->channel.sent, (QList<QByteArray>{bytes(kInitialRampStart), bytes(polarity)}));
+            QVERIFY(h->form->controls().optDdsPolarity.isSelected(index));
+        }
     }
 
     // Enter in a ramp box changes nothing there; in the stop box a key that

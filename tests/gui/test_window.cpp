@@ -17,18 +17,11 @@ class TestWindow : public QObject {
 private:
     std::unique_ptr<test::PanelHarness> harness;
 
-    QWidget *control(const QString &name) const
+    // The name of the widget that has the focus after `key` there.
+    static QString focusAfter(Qt::Key key)
     {
-        if (name == QLatin1String("formMain"))
-            return harness->form.get();
-        return harness->form->findChild<QWidget *>(name);
-    }
-
-    static QString containerOf(const QWidget *widget)
-    {
-        if (const auto *frame = qobject_cast<const QGroupBox *>(widget->parentWidget()))
-            return frame->title();
-        return QStringLiteral("window");
+        QTest::keyClick(QApplication::focusWidget(), key);
+        return QApplication::focusWidget()->objectName();
     }
 
     static QString textOf(const QWidget *widget)
@@ -102,11 +95,12 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(bool, enabled);
         QFETCH(int, limit);
-        QWidget *widget = control(name);
+        QWidget *widget = harness->form->findChild<QWidget *>(name);
         QVERIFY2(widget, qPrintable(name));
         QVERIFY2(QString::fromLatin1(widget->metaObject()->className()).endsWith(kind),
                  widget->metaObject()->className());
-        QCOMPARE(containerOf(widget), container);
+        const auto *frame = qobject_cast<const QGroupBox *>(widget->parentWidget());
+        QCOMPARE(frame ? frame->title() : QStringLiteral("window"), container);
         QCOMPARE(textOf(widget), text);
         QCOMPARE(widget->toolTip(), hint);
         QCOMPARE(widget->isEnabled(), enabled);
@@ -190,18 +184,14 @@ private slots:
         // The focus starts in the frequency box.
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&harness->form->controls().txtFreq));
 
+        // Tab by tab along the chain, which wraps around to the frequency box.
         QStringList walked;
-        for (int i = 0; i < expected.size(); ++i) {
-            walked << QApplication::focusWidget()->objectName();
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        QCOMPARE(walked, expected);
-        // The chain wraps around to the frequency box.
-        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtFreq"));
+        for (int i = 0; i < expected.size(); ++i)
+            walked << focusAfter(Qt::Key_Tab);
+        QCOMPARE(walked, expected.mid(1) << QStringLiteral("txtFreq"));
 
         // Backwards from the frequency box lands on the selected polarity option.
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPolarity_0"));
+        QCOMPARE(focusAfter(Qt::Key_Backtab), QStringLiteral("optDdsPolarity_0"));
     }
 
     void tabIntoOptionGroupLandsOnSelectedOption()
@@ -210,12 +200,10 @@ private slots:
         window::FormMain &form = *harness->form;
         form.controls().optDdsPower.select(1);
         form.controls().sldContrast.setFocus();
-        QTest::keyClick(&form.controls().sldContrast, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPower_1"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("sldGain"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("optDdsPower_1"));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(&form.controls().sldContrast));
+        QCOMPARE(focusAfter(Qt::Key_Tab), QStringLiteral("optDdsPower_1"));
+        QCOMPARE(focusAfter(Qt::Key_Tab), QStringLiteral("sldGain"));
+        QCOMPARE(focusAfter(Qt::Key_Backtab), QStringLiteral("optDdsPower_1"));
     }
 
     void arrowKeyInOptionGroupIsAClick()

@@ -83,41 +83,6 @@ QStringList sentAndAnswered(Client &from, qsizetype lines)
     return seen;
 }
 
-// Puts what a row names where the endpoint's folder goes: a folder of that
-// mode (or 0700 for "nobody", given away afterwards), a link to a private
-// folder, or a file.
-void putWhereTheFolderGoes(const QString &folder, const QString &prepare)
-{
-    if (prepare == QLatin1String("file")) {
-        QFile file(folder);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    } else if (prepare == QLatin1String("link")) {
-        QVERIFY(QDir().mkdir(folder + QStringLiteral(".real")));
-        QVERIFY(QFile::link(folder + QStringLiteral(".real"), folder));
-    } else {
-        QVERIFY(QDir().mkdir(folder));
-        const uint mode = prepare == QLatin1String("nobody") ? 0700 : prepare.toUInt(nullptr, 8);
-        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode), 0);
-    }
-}
-
-// The panel's boxes, sliders, options and heartbeat put back to their first state.
-void putBackTheFirstState(Client &client)
-{
-    for (const auto &[name, value] : {std::pair{"txtSysClk", "1000"},
-                                      {"txtFreq", "12.34"},
-                                      {"txtRampRate", "1"},
-                                      {"txtRampStep", "1"},
-                                      {"txtStopFreq", "15"}})
-        QVERIFY(call(client, "set", {{"name", name}, {"value", value}}).contains("result"));
-    QVERIFY(call(client, "set", {{"name", "sldGain"}, {"value", 7}}).contains("result"));
-    QVERIFY(call(client, "set", {{"name", "sldContrast"}, {"value", 80}}).contains("result"));
-    QVERIFY(call(client, "click", {{"name", "optDdsPolarity"}, {"index", 0}}).contains("result"));
-    QVERIFY(call(client, "click", {{"name", "optDdsPower"}, {"index", 0}}).contains("result"));
-    if (!call(client, "get").value("result").toObject().value("heartbeat").toBool())
-        QVERIFY(call(client, "click", {{"name", "cmdHb"}}).contains("result"));
-}
-
 // A plain socket bound (`bind`) or connected to the socket file at `path`,
 // for a client that never reads or one driven from threads; -1 when it failed.
 int rawSocket(const QString &path, bool bind = false)
@@ -202,9 +167,10 @@ struct RunningPanel : PanelProcess {
         // Running: the start-up's contrast and gain have arrived.
         return QTest::qWaitFor([this] { return unit.received.size() >= 2; }, kWaitMs);
     }
-    bool endpointOpen() const
+    // Started as start() does, with the endpoint open.
+    bool startWithEndpoint()
     {
-        return QTest::qWaitFor([this] { return isSocket(environment.endpointPath()); }, kWaitMs);
+        return start() && QTest::qWaitFor([this] { return isSocket(environment.endpointPath()); }, kWaitMs);
     }
     QString sentSince(qsizetype first) const
     {
@@ -239,8 +205,7 @@ private slots:
     void endpointIsPrivate()
     {
         RunningPanel panel;
-        QVERIFY(panel.start());
-        QVERIFY(panel.endpointOpen());
+        QVERIFY(panel.startWithEndpoint());
         const QString path = panel.environment.endpointPath();
         QCOMPARE(modeOf(QFileInfo(path).path()), 0700);
         // The socket is made 0700 and then 0600, inside the 0700 folder.
@@ -262,9 +227,20 @@ private slots:
         QFETCH(QString, prepare);
         RunningPanel panel;
         const QString folder = panel.environment.runtime.path() + QStringLiteral("/veloxa2-gui");
-        putWhereTheFolderGoes(folder, prepare);
-        if (QTest::currentTestFailed())
-            return;
+        // What the row names goes where the endpoint's folder goes: a folder
+        // of that mode (or 0700 for "nobody", given away below), a link to a
+        // private folder, or a file.
+        if (prepare == QLatin1String("file")) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (prepare == QLatin1String("link")) {
+            QVERIFY(QDir().mkdir(folder + QStringLiteral(".real")));
+            QVERIFY(QFile::link(folder + QStringLiteral(".real"), folder));
+        } else {
+            QVERIFY(QDir().mkdir(folder));
+            const uint mode = prepare == QLatin1String("nobody") ? 0700 : prepare.toUInt(nullptr, 8);
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+        }
         if (prepare == QLatin1String("nobody") && ::chown(QFile::encodeName(folder).constData(), 65534, 65534) != 0)
             QSKIP("cannot give the folder to another user here (not root)");
         panel.process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -303,8 +279,7 @@ private slots:
     void requestsReachTheUnit()
     {
         RunningPanel panel;
-        QVERIFY(panel.start());
-        QVERIFY(panel.endpointOpen());
+        QVERIFY(panel.startWithEndpoint());
         Client client;
         QVERIFY(client.open(panel.environment.endpointPath()));
         QVERIFY(QTest::qWaitFor([&client] { return heard(client); }, kWaitMs));
@@ -338,8 +313,7 @@ private slots:
     void limits()
     {
         RunningPanel panel;
-        QVERIFY(panel.start());
-        QVERIFY(panel.endpointOpen());
+        QVERIFY(panel.startWithEndpoint());
         const QString path = panel.environment.endpointPath();
 
         std::vector<std::unique_ptr<Client>> clients;
@@ -372,8 +346,7 @@ private slots:
         QVERIFY(again.open(path));
         const QJsonObject answer = call(again, "get");
         QVERIFY2(answer.contains("result"), QJsonDocument(answer).toJson(QJsonDocument::Compact).constData());
-        QCOMPARE(call(again, "get").value("result").toObject().value("controls").toObject().value("txtFreq"),
-                 QJsonValue("12.34"));
+        QCOMPARE(answer.value("result").toObject().value("controls").toObject().value("txtFreq"), QJsonValue("12.34"));
     }
 
     void ctlDrivesThePanel_data()
@@ -411,18 +384,27 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, sent);
         QFETCH(QString, changed);
-        // One panel for every row, put back to its first texts before each.
+        // One panel for every row, its boxes, sliders, options and heartbeat
+        // put back to their first state before each.
         if (!m_shared) {
             m_shared = std::make_unique<RunningPanel>();
-            QVERIFY(m_shared->start());
-            QVERIFY(m_shared->endpointOpen());
+            QVERIFY(m_shared->startWithEndpoint());
         }
         RunningPanel &panel = *m_shared;
-        Client reset;
-        QVERIFY(reset.open(panel.environment.endpointPath()));
-        putBackTheFirstState(reset);
-        if (QTest::currentTestFailed())
-            return;
+        Client client;
+        QVERIFY(client.open(panel.environment.endpointPath()));
+        for (const auto &[name, value] : {std::pair{"txtSysClk", "1000"},
+                                          {"txtFreq", "12.34"},
+                                          {"txtRampRate", "1"},
+                                          {"txtRampStep", "1"},
+                                          {"txtStopFreq", "15"}})
+            QVERIFY(call(client, "set", {{"name", name}, {"value", value}}).contains("result"));
+        QVERIFY(call(client, "set", {{"name", "sldGain"}, {"value", 7}}).contains("result"));
+        QVERIFY(call(client, "set", {{"name", "sldContrast"}, {"value", 80}}).contains("result"));
+        QVERIFY(call(client, "click", {{"name", "optDdsPolarity"}, {"index", 0}}).contains("result"));
+        QVERIFY(call(client, "click", {{"name", "optDdsPower"}, {"index", 0}}).contains("result"));
+        if (!call(client, "get").value("result").toObject().value("heartbeat").toBool())
+            QVERIFY(call(client, "click", {{"name", "cmdHb"}}).contains("result"));
         QTest::qWait(100);
         const qsizetype first = panel.unit.received.size();
 
@@ -434,8 +416,6 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(panel.sentSince(first), sent);
 
-        Client client;
-        QVERIFY(client.open(panel.environment.endpointPath()));
         const QJsonObject controls = call(client, "get").value("result").toObject().value("controls").toObject();
         const QString name = changed.section(QLatin1Char('='), 0, 0);
         const QByteArray value = changed.section(QLatin1Char('='), 1).toUtf8();

@@ -27,6 +27,49 @@ using namespace veloxa::test;
 class TestStoreSafety : public QObject, protected StoreTestFolder {
     Q_OBJECT
 
+    // What a row of unusableFileIsKeptAside puts where the store's file goes:
+    // a directory or a link to one (each holding a file), a named pipe, or the
+    // file itself without any right to read it.
+    void putInPlaceOfTheFile(const QString &kind, const QString &target, const QByteArray &content) const
+    {
+        const QString path = storePath();
+        if (kind == u"directory") {
+            QVERIFY(QDir().mkpath(path));
+            QVERIFY(putBytes(path + QStringLiteral("/inside.txt"), "keep"));
+        } else if (kind == u"fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == u"link") {
+            QVERIFY(QDir().mkpath(target));
+            QVERIFY(putBytes(target + QStringLiteral("/inside.txt"), "keep"));
+            QVERIFY(QFile::link(target, path));
+        } else {
+            QVERIFY(putBytes(path, content));
+            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        }
+    }
+
+    // What was there is kept aside whole, under one new name.
+    void checkKeptAside(const QString &kind, const QString &target, const QByteArray &content) const
+    {
+        const QStringList aside = keptAside(m_dir->path());
+        QCOMPARE(aside.size(), 1);
+        const QFileInfo kept(m_dir->filePath(aside[0]));
+        if (kind == u"directory") {
+            QVERIFY(kept.isDir());
+            QCOMPARE(fileBytes(kept.filePath() + QStringLiteral("/inside.txt")), QByteArray("keep"));
+        } else if (kind == u"fifo") {
+            struct stat st;
+            QCOMPARE(::lstat(QFile::encodeName(kept.filePath()).constData(), &st), 0);
+            QVERIFY(S_ISFIFO(st.st_mode));
+        } else if (kind == u"link") {
+            QVERIFY(kept.isSymLink());
+            QCOMPARE(kept.symLinkTarget(), target);
+            QCOMPARE(fileBytes(target + QStringLiteral("/inside.txt")), QByteArray("keep"));
+        } else {
+            QCOMPARE(fileBytes(kept.filePath()), content); // we may read it; the store's user could not
+        }
+    }
+
 private slots:
     void init() { freshFolder(); }
 
@@ -96,76 +139,39 @@ private slots:
 
         const QtParsed fresh = parse(fileBytes(storePath()));
         QCOMPARE(fresh.status, QSettings::NoError);
-        QCOMPARE(fresh.values.keys(), QStringList{names::Gain});
-        QCOMPARE(fresh.values.value(names::Gain).toString(), QStringLiteral("7"));
+        QCOMPARE(fresh.values, (QMap<QString, QVariant>{{names::Gain, QStringLiteral("7")}}));
         QCOMPARE(store.read(names::Gain).text, QStringLiteral("7"));
         QVERIFY(!store.read(QStringLiteral("Frequency")).found);
     }
 
-    void somethingElseInPlaceOfTheFile_data()
+    void unusableFileIsKeptAside_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::newRow("directory") << QStringLiteral("directory");
         QTest::newRow("named pipe") << QStringLiteral("fifo");
         QTest::newRow("link to a directory") << QStringLiteral("link");
+        QTest::newRow("file the store may not read") << QStringLiteral("unreadable");
     }
-    void somethingElseInPlaceOfTheFile()
+    void unusableFileIsKeptAside()
     {
         QFETCH(QString, kind);
-        const QString path = storePath();
         const QString target = m_dir->filePath(QStringLiteral("elsewhere"));
-        if (kind == u"directory") {
-            QVERIFY(QDir().mkpath(path));
-            QVERIFY(putBytes(path + QStringLiteral("/inside.txt"), "keep"));
-        } else if (kind == u"fifo") {
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else {
-            QVERIFY(QDir().mkpath(target));
-            QVERIFY(putBytes(target + QStringLiteral("/inside.txt"), "keep"));
-            QVERIFY(QFile::link(target, path));
-        }
-
-        // A named pipe would block a reader until someone writes into it.
-        const FileStore store(storePath());
-        QVERIFY(!store.read(names::Frequency).found);
-        QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("5")));
-        QCOMPARE(store.read(names::Frequency).text, QStringLiteral("5"));
-
-        const QStringList aside = keptAside(m_dir->path());
-        QCOMPARE(aside.size(), 1);
-        const QFileInfo kept(m_dir->filePath(aside[0]));
-        if (kind == u"directory") {
-            QVERIFY(kept.isDir());
-            QCOMPARE(fileBytes(kept.filePath() + QStringLiteral("/inside.txt")), QByteArray("keep"));
-        } else if (kind == u"fifo") {
-            struct stat st;
-            QCOMPARE(::lstat(QFile::encodeName(kept.filePath()).constData(), &st), 0);
-            QVERIFY(S_ISFIFO(st.st_mode));
-        } else {
-            QVERIFY(kept.isSymLink());
-            QCOMPARE(kept.symLinkTarget(), target);
-            QCOMPARE(fileBytes(target + QStringLiteral("/inside.txt")), QByteArray("keep"));
-        }
-        const QtParsed fresh = parse(fileBytes(storePath()));
-        QCOMPARE(fresh.values.keys(), QStringList{names::Frequency});
-    }
-
-    void unreadableFileIsKeptAside()
-    {
         const QByteArray content("[General]\nFrequency=12.34\n");
-        QVERIFY(putBytes(storePath(), content));
-        QVERIFY(QFile::setPermissions(storePath(), QFileDevice::Permissions()));
+        putInPlaceOfTheFile(kind, target, content);
+        if (QTest::currentTestFailed())
+            return;
 
-        // The store cannot read the file, writes a new one and reads that;
-        // a bit set for each step that went wrong.
+        // The store cannot read what is there (a named pipe would block a
+        // reader until someone writes into it), another store writes a new
+        // file, and the first reads that; a bit set for each step that went wrong.
         const auto failures = [this] {
-            FileStore store(storePath());
+            const FileStore store(storePath());
             int failed = store.read(names::Frequency).found ? 1 : 0;
-            failed |= store.write(names::Gain, QStringLiteral("7")) ? 0 : 2;
+            failed |= FileStore(storePath()).write(names::Gain, QStringLiteral("7")) ? 0 : 2;
             failed |= store.read(names::Gain).text == QStringLiteral("7") ? 0 : 4;
             return failed;
         };
-        if (::geteuid() != 0) {
+        if (kind != u"unreadable" || ::geteuid() != 0) {
             QCOMPARE(failures(), 0);
         } else {
             // Permission bits do not stop root: run the store in a child that
@@ -187,9 +193,8 @@ private slots:
                 QSKIP("cannot run the store as a user without the right to read the file");
             QCOMPARE(WEXITSTATUS(status), 0);
         }
-        const QStringList aside = keptAside(m_dir->path());
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(fileBytes(m_dir->filePath(aside[0])), content); // we may read it; the store's user could not
+
+        checkKeptAside(kind, target, content);
         const QtParsed fresh = parse(fileBytes(storePath()));
         QCOMPARE(fresh.values.keys(), QStringList{names::Gain});
     }
@@ -262,51 +267,32 @@ private slots:
         QCOMPARE(named.read(names::Gain).text, QStringLiteral("7"));
     }
 
-    void lockThatCannotBeTaken_data()
-    {
-        QTest::addColumn<bool>("lockIsDirectory");
-        QTest::newRow("lock file is a directory") << true;
-        QTest::newRow("lock held by another writer") << false;
-    }
-    void lockThatCannotBeTaken()
-    {
-        QFETCH(bool, lockIsDirectory);
-        QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
-        const QByteArray before = fileBytes(storePath());
-
-        const QString lockPath = storePath() + QStringLiteral(".lock");
-        std::optional<HeldLock> held;
-        if (lockIsDirectory) {
-            QVERIFY(QFile::remove(lockPath));
-            QVERIFY(QDir().mkpath(lockPath + QStringLiteral("/inside")));
-        } else {
-            held.emplace(storePath());
-            QVERIFY(held->isHeld());
-        }
-
-        // The writer waits a bounded time (QSettings on its own waited for ever).
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!FileStore(storePath()).write(names::Gain, QStringLiteral("7")));
-        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
-
-        QCOMPARE(fileBytes(storePath()), before);
-        QCOMPARE(FileStore(storePath()).read(names::Frequency).text, QStringLiteral("12.34"));
-        QVERIFY(!FileStore(storePath()).read(names::Gain).found);
-    }
-
     void failedWriteKeepsPreviousFile_data()
     {
+        QTest::addColumn<QString>("cause");
         QTest::addColumn<bool>("storeExists");
-        QTest::newRow("store exists") << true;
-        QTest::newRow("no store yet") << false;
+        QTest::newRow("lock file is a directory") << QStringLiteral("lock is a directory") << true;
+        QTest::newRow("lock held by another writer") << QStringLiteral("lock held") << true;
+        QTest::newRow("file size limit, store exists") << QStringLiteral("size limit") << true;
+        QTest::newRow("file size limit, no store yet") << QStringLiteral("size limit") << false;
     }
     void failedWriteKeepsPreviousFile()
     {
+        QFETCH(QString, cause);
         QFETCH(bool, storeExists);
         if (storeExists)
             QVERIFY(FileStore(storePath()).write(names::Frequency, QStringLiteral("12.34")));
         const QByteArray before = fileBytes(storePath());
+
+        const QString lockPath = storePath() + QStringLiteral(".lock");
+        std::optional<HeldLock> held;
+        if (cause == u"lock is a directory") {
+            QVERIFY(QFile::remove(lockPath));
+            QVERIFY(QDir().mkpath(lockPath + QStringLiteral("/inside")));
+        } else if (cause == u"lock held") {
+            held.emplace(storePath());
+            QVERIFY(held->isHeld());
+        }
 
         // A file size limit lets a short file be written but not the new
         // store: the write fails, as on a nearly full disk. (Qt 6.4's
@@ -317,23 +303,32 @@ private slots:
         rlimit limited = old;
         limited.rlim_cur = 512;
         bool written = true;
+        // The writer waits a bounded time for the lock (QSettings on its own waited for ever).
+        QElapsedTimer timer;
+        timer.start();
         {
             const auto restore = qScopeGuard([&] {
                 ::setrlimit(RLIMIT_FSIZE, &old);
                 std::signal(SIGXFSZ, oldHandler);
             });
-            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+            if (cause == u"size limit")
+                QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
             written = FileStore(storePath()).write(names::Gain, QString(1000, u'z'));
         }
         QVERIFY(!written);
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(fileBytes(storePath()), before);
         // Nothing new beside the store but its lock file, which stays.
         QCOMPARE(entries(m_dir->path()), storeExists ? storeAndLock() : storeAndLock().mid(1));
         const FileStore store(storePath());
         QCOMPARE(store.read(names::Frequency).found, storeExists);
+        QCOMPARE(store.read(names::Frequency).text, storeExists ? QStringLiteral("12.34") : QString());
         QVERIFY(!store.read(names::Gain).found);
 
-        // Without the limit the same write succeeds.
+        // Once the cause is gone the same write succeeds.
+        held.reset();
+        if (cause == u"lock is a directory")
+            QVERIFY(QDir(lockPath).removeRecursively());
         QVERIFY(FileStore(storePath()).write(names::Gain, QString(1000, u'z')));
         QCOMPARE(store.read(names::Gain).text, QString(1000, u'z'));
     }
