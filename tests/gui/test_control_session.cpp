@@ -252,7 +252,7 @@ private slots:
         QList<QJsonObject> heard;
         remote::EventTimes times;
         connect(&events, &remote::PanelEvents::happened, this,
-                [&](const remote::PanelEvent &e) { heard.append(e.toJson(times.text(e.msecsSinceEpoch()))); });
+                [&](const remote::PanelEvent &e) { heard.append(e.toJson(times)); });
         answerTo(window.session, request("set", named("txtFreq", "value", "1")));
         QVERIFY(heard.isEmpty()); // nobody watches yet
 

@@ -101,20 +101,31 @@ Correction emptyBox(const QString &box)
     return std::nullopt;
 }
 
+namespace {
+
+// A rule that reads the box's text alone, as a step.
+template <Correction (*Rule)(const QString &)>
+Correction textStep(const QString &text, const QString & /*clock*/)
+{
+    return Rule(text);
+}
+
+template <const double &Largest>
+Correction atMostStep(const QString &text, const QString & /*clock*/)
+{
+    return wholeAtMost(text, Largest);
+}
+
+} // namespace
+
 std::span<const BoxStep> changeSteps(Box box)
 {
-    static constexpr std::array<BoxStep, 2> clock{
-        [](const QString &text, const QString &) { return clockNotANumber(text); },
-        [](const QString &text, const QString &) { return clockCap(text); }};
+    static constexpr std::array<BoxStep, 2> clock{textStep<clockNotANumber>, textStep<clockCap>};
     static constexpr std::array<BoxStep, 2> halfClock{aboveHalfClock, belowMinusHalfClock};
-    static constexpr std::array<BoxStep, 3> rate{
-        [](const QString &text, const QString &) { return wholeNotNegative(text); },
-        [](const QString &text, const QString &) { return wholeAtMost(text, unit::kMaxRate); },
-        [](const QString &text, const QString &) { return wholeRoundedDown(text); }};
-    static constexpr std::array<BoxStep, 3> step{
-        [](const QString &text, const QString &) { return wholeNotNegative(text); },
-        [](const QString &text, const QString &) { return wholeAtMost(text, unit::kMaxStep); },
-        [](const QString &text, const QString &) { return wholeRoundedDown(text); }};
+    static constexpr std::array<BoxStep, 3> rate{textStep<wholeNotNegative>, atMostStep<unit::kMaxRate>,
+                                                 textStep<wholeRoundedDown>};
+    static constexpr std::array<BoxStep, 3> step{textStep<wholeNotNegative>, atMostStep<unit::kMaxStep>,
+                                                 textStep<wholeRoundedDown>};
     switch (box) {
     case Box::Clock: return clock;
     case Box::Frequency:
@@ -128,9 +139,9 @@ std::span<const BoxStep> changeSteps(Box box)
 BoxStep leaveStep(Box box)
 {
     switch (box) {
-    case Box::Clock: return [](const QString &text, const QString &) { return clockLowerBound(text); };
+    case Box::Clock: return textStep<clockLowerBound>;
     case Box::Rate:
-    case Box::Step: return [](const QString &text, const QString &) { return emptyBox(text); };
+    case Box::Step: return textStep<emptyBox>;
     case Box::Frequency:
     case Box::Stop: return nullptr;
     }

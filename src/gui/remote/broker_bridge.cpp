@@ -132,9 +132,7 @@ void BrokerBridge::eventHappened(const PanelEvent &event)
     else if (event.kind() == QLatin1String("link"))
         m_client.retain(m_linkTopic, event.value(QLatin1String("heard")).toBool() ? "heard" : "silent");
     // Written out on the client's thread: the window only hands it over.
-    m_client.sendWritten(m_eventTopic, [event, times = m_eventTimes] {
-        return compact(event.toJson(times->text(event.msecsSinceEpoch())));
-    });
+    m_client.sendWritten(m_eventTopic, [event, times = m_eventTimes] { return compact(event.toJson(*times)); });
 }
 
 void BrokerBridge::takeCommands()

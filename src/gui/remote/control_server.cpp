@@ -164,8 +164,7 @@ void ControlServer::broadcast(const PanelEvent &event)
     if (std::none_of(m_clients.cbegin(), m_clients.cend(),
                      [](const auto &client) { return !client->dropped && client->session.subscribed(); }))
         return; // the events are watched by someone else (the broker bridge)
-    const QByteArray line =
-        notificationLine(QStringLiteral("event"), event.toJson(m_eventTimes.text(event.msecsSinceEpoch())));
+    const QByteArray line = notificationLine(QStringLiteral("event"), event.toJson(m_eventTimes));
     for (auto &client : m_clients) {
         if (client->dropped || !client->session.subscribed())
             continue;

@@ -120,9 +120,9 @@ QJsonValue PanelEvent::value(QLatin1String name) const
     return {};
 }
 
-QJsonObject PanelEvent::toJson(const QString &time) const
+QJsonObject PanelEvent::toJson(EventTimes &times) const
 {
-    QJsonObject object{{QStringLiteral("time"), time}, {QStringLiteral("kind"), m_kind}};
+    QJsonObject object{{QStringLiteral("time"), times.text(m_msecs)}, {QStringLiteral("kind"), m_kind}};
     for (std::size_t i = 0; i < m_count; ++i)
         object.insert(m_fields.at(i).name, m_fields.at(i).value);
     return object;

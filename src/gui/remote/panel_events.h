@@ -14,7 +14,6 @@
 
 #include <array>
 #include <initializer_list>
-#include <memory>
 #include <utility>
 
 namespace veloxa::window {
@@ -24,6 +23,17 @@ class LinkView;
 namespace veloxa::remote {
 
 class PanelOperations;
+
+// An event's time as written: ISO 8601 in UTC to the millisecond. The part up
+// to the second is formatted once a second; one writer per thread.
+class EventTimes {
+public:
+    QString text(qint64 msecsSinceEpoch);
+
+private:
+    qint64 m_second = -1;
+    QString m_secondText; // "yyyy-MM-ddTHH:mm:ss."
+};
 
 // One event as the window's thread makes it: its time, its kind and a few
 // fields, cheap to make and to copy. Whoever sends it on writes it out, on
@@ -38,29 +48,17 @@ public:
 
     PanelEvent(QLatin1String kind, std::initializer_list<Field> fields);
 
-    qint64 msecsSinceEpoch() const { return m_msecs; }
     QLatin1String kind() const { return m_kind; }
     // The field of that name; undefined when the event has none.
     QJsonValue value(QLatin1String name) const;
-    // {"time": `time`, "kind": …, and the fields}.
-    QJsonObject toJson(const QString &time) const;
+    // {"time": …, "kind": …, and the fields}, the time written by `times`.
+    QJsonObject toJson(EventTimes &times) const;
 
 private:
     qint64 m_msecs;
     QLatin1String m_kind;
     std::array<Field, kMostFields> m_fields;
     std::size_t m_count = 0;
-};
-
-// An event's time as written: ISO 8601 in UTC to the millisecond. The part up
-// to the second is formatted once a second; one writer per thread.
-class EventTimes {
-public:
-    QString text(qint64 msecsSinceEpoch);
-
-private:
-    qint64 m_second = -1;
-    QString m_secondText; // "yyyy-MM-ddTHH:mm:ss."
 };
 
 class PanelEvents : public QObject {
