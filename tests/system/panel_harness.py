@@ -66,9 +66,16 @@ class FakeUnit:
         self._thread.join()
         self._socket.close()
 
-    def drain(self):
-        while not self.received.empty():
-            self.received.get_nowait()
+    def drain(self, settle=0.3):
+        """Drop every datagram that came until none came for `settle` seconds.
+
+        Waiting for the quiet matters: a request's answer can reach the test
+        before this thread has taken in the datagrams the request sent."""
+        while True:
+            try:
+                self.received.get(timeout=settle)
+            except queue.Empty:
+                return
 
     def commands(self, settle=0.15):
         """Every datagram but heartbeats that came until none came for `settle` seconds."""
