@@ -323,7 +323,7 @@ int main(int argc, char **argv)
     report.note("mosquitto on 127.0.0.1, libmosquitto " + std::to_string(LIBMOSQUITTO_MAJOR) + "."
                 + std::to_string(LIBMOSQUITTO_MINOR) + "." + std::to_string(LIBMOSQUITTO_REVISION)
                 + "; arrival = the kernel's receive stamp (SO_TIMESTAMPNS); CPU = run time from "
-                  "/proc/<pid>/task/*/schedstat); the panels compared in (b) and (c) on CPU "
+                  "/proc/<pid>/task/*/schedstat; the panels compared in (b) and (c) on CPU "
                 + std::to_string(comparisonCpu()));
     return report.finish(options.text("csv-dir")) ? 0 : 1;
 }

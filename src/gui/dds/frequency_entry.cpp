@@ -3,7 +3,7 @@
 #include "core/rules/box_rules.h"
 #include "core/rules/tuning_word.h"
 #include "gui/controls/screen_reader.h"
-#include "gui/dds/system_clock.h"
+#include "gui/dds/box_steps.h"
 
 namespace veloxa::dds {
 

@@ -1,6 +1,6 @@
 #include "gui/ramp/ramp_parameters.h"
 
-#include "gui/dds/system_clock.h"
+#include "gui/dds/box_steps.h"
 
 namespace veloxa::ramp {
 
